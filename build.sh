@@ -18,6 +18,7 @@ PACKAGES=(
     libjpeg62-turbo-dev libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-utils x11-xserver-utils openbox xdotool
     dbus dbus-x11 dconf-gsettings-backend gsettings-desktop-schemas libglib2.0-bin
+    libglib2.0-dev libxcb1-dev libxcb-randr0-dev xfconf mate-desktop-common cinnamon-desktop-data
     libjpeg-turbo-progs python3 python3-pil
     fonts-liberation2 fonts-crosextra-carlito fonts-crosextra-caladea fonts-dejavu-core
 )
@@ -93,8 +94,11 @@ tsan)
     deps
     export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/tests/tsan.supp}
     configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTRIX_SANITIZE=thread
-    cmake --build build-tsan -j "$JOBS" --target test_worker
-    QT_QPA_PLATFORM=offscreen build-tsan/tests/test_worker
+    cmake --build build-tsan -j "$JOBS" --target test_toolkit test_worker
+    QT_QPA_PLATFORM=offscreen build-tsan/tests/test_toolkit --gtest_filter='Thread*'
+    if [ -x build-tsan/tests/test_worker ]; then
+        QT_QPA_PLATFORM=offscreen build-tsan/tests/test_worker
+    fi
     ;;
 fuzz)
     deps

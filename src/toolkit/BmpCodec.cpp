@@ -51,8 +51,9 @@ QByteArray EncodeBmp24(const QImage& image) {
     Put32(p + 42, 3780);
     if (w == 0 || h == 0)
         return out;
-    const QImage src =
-        image.format() == QImage::Format_BGR888 ? image : image.convertToFormat(QImage::Format_BGR888);
+    const QImage src = image.format() == QImage::Format_BGR888
+                           ? image
+                           : image.convertToFormat(QImage::Format_BGR888);
     for (int y = 0; y < h; ++y)
         std::memcpy(p + headerBytes + size_t(h - 1 - y) * stride, src.constScanLine(y),
                     size_t(w) * 3);

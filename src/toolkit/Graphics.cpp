@@ -20,14 +20,14 @@
 namespace {
 
 const TColorName kStandard[] = {
-    {clBlack, "clBlack", "Black"},       {clMaroon, "clMaroon", "Maroon"},
-    {clGreen, "clGreen", "Green"},       {clOlive, "clOlive", "Olive"},
-    {clNavy, "clNavy", "Navy"},          {clPurple, "clPurple", "Purple"},
-    {clTeal, "clTeal", "Teal"},          {clGray, "clGray", "Gray"},
-    {clSilver, "clSilver", "Silver"},    {clRed, "clRed", "Red"},
-    {clLime, "clLime", "Lime"},          {clYellow, "clYellow", "Yellow"},
-    {clBlue, "clBlue", "Blue"},          {clFuchsia, "clFuchsia", "Fuchsia"},
-    {clAqua, "clAqua", "Aqua"},          {clWhite, "clWhite", "White"},
+    {clBlack, "clBlack", "Black"},    {clMaroon, "clMaroon", "Maroon"},
+    {clGreen, "clGreen", "Green"},    {clOlive, "clOlive", "Olive"},
+    {clNavy, "clNavy", "Navy"},       {clPurple, "clPurple", "Purple"},
+    {clTeal, "clTeal", "Teal"},       {clGray, "clGray", "Gray"},
+    {clSilver, "clSilver", "Silver"}, {clRed, "clRed", "Red"},
+    {clLime, "clLime", "Lime"},       {clYellow, "clYellow", "Yellow"},
+    {clBlue, "clBlue", "Blue"},       {clFuchsia, "clFuchsia", "Fuchsia"},
+    {clAqua, "clAqua", "Aqua"},       {clWhite, "clWhite", "White"},
 };
 
 const TColorName kExtended[] = {
@@ -37,7 +37,9 @@ const TColorName kExtended[] = {
     {clMedGray, "clMedGray", "Medium Gray"},
 };
 
-constexpr TColor Sys(int i) { return clSystemColor | i; }
+constexpr TColor Sys(int i) {
+    return clSystemColor | i;
+}
 
 const TColorName kSystem[] = {
     {Sys(0), "clScrollBar", "Scroll Bar"},
@@ -91,25 +93,76 @@ TColor PaletteColor(int index) {
     QPalette::ColorRole role = QPalette::NoRole;
     QPalette::ColorGroup group = QPalette::Active;
     switch (index) {
-    case 0: role = QPalette::Mid; break;
-    case 1: return kDefaultSysColors[1]; // desktop
-    case 2: case 13: case 26: case 28: role = QPalette::Highlight; break;
-    case 3: case 27: role = QPalette::Button; group = QPalette::Inactive; break;
-    case 4: case 29: case 15: role = QPalette::Button; break;
-    case 5: role = QPalette::Base; break;
-    case 6: case 21: role = QPalette::Shadow; break;
-    case 7: case 18: role = QPalette::ButtonText; break;
-    case 8: role = QPalette::Text; break;
-    case 9: case 14: role = QPalette::HighlightedText; break;
-    case 10: case 11: case 12: case 16: role = QPalette::Mid; break;
-    case 17: role = QPalette::PlaceholderText; break;
-    case 19: role = QPalette::HighlightedText; group = QPalette::Inactive; break;
-    case 20: role = QPalette::Light; break;
-    case 22: role = QPalette::Midlight; break;
-    case 23: role = QPalette::ToolTipText; break;
-    case 24: role = QPalette::ToolTipBase; break;
-    case 25: role = QPalette::Link; break;
-    default: role = QPalette::Window; break;
+    case 0:
+        role = QPalette::Mid;
+        break;
+    case 1:
+        return kDefaultSysColors[1]; // desktop
+    case 2:
+    case 13:
+    case 26:
+    case 28:
+        role = QPalette::Highlight;
+        break;
+    case 3:
+    case 27:
+        role = QPalette::Button;
+        group = QPalette::Inactive;
+        break;
+    case 4:
+    case 29:
+    case 15:
+        role = QPalette::Button;
+        break;
+    case 5:
+        role = QPalette::Base;
+        break;
+    case 6:
+    case 21:
+        role = QPalette::Shadow;
+        break;
+    case 7:
+    case 18:
+        role = QPalette::ButtonText;
+        break;
+    case 8:
+        role = QPalette::Text;
+        break;
+    case 9:
+    case 14:
+        role = QPalette::HighlightedText;
+        break;
+    case 10:
+    case 11:
+    case 12:
+    case 16:
+        role = QPalette::Mid;
+        break;
+    case 17:
+        role = QPalette::PlaceholderText;
+        break;
+    case 19:
+        role = QPalette::HighlightedText;
+        group = QPalette::Inactive;
+        break;
+    case 20:
+        role = QPalette::Light;
+        break;
+    case 22:
+        role = QPalette::Midlight;
+        break;
+    case 23:
+        role = QPalette::ToolTipText;
+        break;
+    case 24:
+        role = QPalette::ToolTipBase;
+        break;
+    case 25:
+        role = QPalette::Link;
+        break;
+    default:
+        role = QPalette::Window;
+        break;
     }
     return QColorToColor(pal.color(group, role));
 }
@@ -170,7 +223,9 @@ TColor TextToColor(const QString& text) {
     return StrToInt(QStringLiteral("0x") + text.mid(1, 9999));
 }
 
-bool IsColorText(const QString& text) { return !text.isEmpty() && text[0] == QLatin1Char('#'); }
+bool IsColorText(const QString& text) {
+    return !text.isEmpty() && text[0] == QLatin1Char('#');
+}
 
 // ---------------------------------------------------------------------------------------------
 // Canvas
@@ -305,7 +360,9 @@ QImage::Format StorageFormat(TPixelFormat format) {
     return format == TPixelFormat::pf24bit ? QImage::Format_BGR888 : QImage::Format_RGB32;
 }
 
-void HugePageRelease(void* info) { std::free(info); }
+void HugePageRelease(void* info) {
+    std::free(info);
+}
 
 } // namespace
 
@@ -365,7 +422,7 @@ void TBitmap::Reshape(int width, int height, TPixelFormat format) {
         return;
     }
     QImage next = AllocateImage(width, height, storage);
-    const QImage old = FImage.isNull() ? QImage()
+    const QImage old = FImage.isNull()              ? QImage()
                        : FImage.format() == storage ? FImage
                                                     : FImage.convertToFormat(storage);
     const int keepW = std::min(width, old.width());
@@ -391,13 +448,25 @@ void TBitmap::Reshape(int width, int height, TPixelFormat format) {
     FEmptyWidth = FEmptyHeight = 0;
 }
 
-int TBitmap::Width() const { return FImage.isNull() ? FEmptyWidth : FImage.width(); }
-int TBitmap::Height() const { return FImage.isNull() ? FEmptyHeight : FImage.height(); }
+int TBitmap::Width() const {
+    return FImage.isNull() ? FEmptyWidth : FImage.width();
+}
+int TBitmap::Height() const {
+    return FImage.isNull() ? FEmptyHeight : FImage.height();
+}
 
-void TBitmap::SetWidth(int width) { Reshape(width, Height(), FPixelFormat); }
-void TBitmap::SetHeight(int height) { Reshape(Width(), height, FPixelFormat); }
-void TBitmap::SetSize(int width, int height) { Reshape(width, height, FPixelFormat); }
-void TBitmap::SetPixelFormat(TPixelFormat format) { Reshape(Width(), Height(), format); }
+void TBitmap::SetWidth(int width) {
+    Reshape(width, Height(), FPixelFormat);
+}
+void TBitmap::SetHeight(int height) {
+    Reshape(Width(), height, FPixelFormat);
+}
+void TBitmap::SetSize(int width, int height) {
+    Reshape(width, height, FPixelFormat);
+}
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+    Reshape(Width(), Height(), format);
+}
 
 void TBitmap::SetImage(const QImage& image, TPixelFormat format) {
     const QImage::Format storage = StorageFormat(format);
@@ -418,7 +487,9 @@ const uint8_t* TBitmap::ScanLine(int y) const {
     return FImage.constScanLine(y);
 }
 
-QByteArray TBitmap::SaveToBytes() const { return EncodeBmp24(FImage); }
+QByteArray TBitmap::SaveToBytes() const {
+    return EncodeBmp24(FImage);
+}
 
 void TBitmap::SaveToFile(const QString& fileName) const {
     const QByteArray bytes = SaveToBytes();

@@ -92,14 +92,16 @@ struct TRect {
     int Height() const { return Bottom - Top; }
     QRect ToQRect() const { return QRect(Left, Top, Width(), Height()); }
 };
-inline TRect Rect(int left, int top, int right, int bottom) { return {left, top, right, bottom}; }
+inline TRect Rect(int left, int top, int right, int bottom) {
+    return {left, top, right, bottom};
+}
 
 enum class TProgressStage { psStarting = 0, psRunning = 1, psEnding = 2 };
 
 // Sender, stage, percent done (0..100), redraw flag, rectangle, message.
-using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage,
-                                          uint8_t PercentDone, bool RedrawNow, const TRect& R,
-                                          const QString& Msg)>;
+using TProgressEvent =
+    std::function<void(TObject* Sender, TProgressStage Stage, uint8_t PercentDone, bool RedrawNow,
+                       const TRect& R, const QString& Msg)>;
 
 // ---------------------------------------------------------------------------------------------
 // Canvas

@@ -94,7 +94,9 @@ int32_t StrToIntDef(const QString& text, int32_t fallback) {
     return ParseInt(text, value) ? value : fallback;
 }
 
-QString IntToStr(int64_t value) { return QString::number(value); }
+QString IntToStr(int64_t value) {
+    return QString::number(value);
+}
 
 int64_t RoundHalfEven(long double value) {
     // The default floating-point environment rounds to nearest, ties to even; set it explicitly
@@ -134,7 +136,9 @@ int64_t DateTimeToMSecsSinceEpoch(TDateTime value) {
     return local.toMSecsSinceEpoch() + ms;
 }
 
-TDateTime Now() { return DateTimeFromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch()); }
+TDateTime Now() {
+    return DateTimeFromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch());
+}
 
 QString FormatFixedLocale(long double value, int decimals) {
     QLocale locale = QLocale::system();

@@ -36,15 +36,15 @@ private:
         using Base::Base;                                                                          \
     }
 
-TAPESTRIX_EXCEPTION(EConvertError, Exception);    // text that does not convert to a number
-TAPESTRIX_EXCEPTION(EZeroDivide, Exception);      // floating-point division by zero
+TAPESTRIX_EXCEPTION(EConvertError, Exception);     // text that does not convert to a number
+TAPESTRIX_EXCEPTION(EZeroDivide, Exception);       // floating-point division by zero
 TAPESTRIX_EXCEPTION(EInvalidOperation, Exception); // an operation that does not apply
-TAPESTRIX_EXCEPTION(EOutOfResources, Exception);  // a size that would need absurd memory
-TAPESTRIX_EXCEPTION(EInvalidGraphic, Exception);  // unknown extension, damaged picture data
-TAPESTRIX_EXCEPTION(EStreamError, Exception);     // file input/output
-TAPESTRIX_EXCEPTION(EFOpenError, EStreamError);   // a file that cannot be opened
-TAPESTRIX_EXCEPTION(EFCreateError, EStreamError); // a file that cannot be created or written
-TAPESTRIX_EXCEPTION(EReadError, EStreamError);    // a read that ran short
+TAPESTRIX_EXCEPTION(EOutOfResources, Exception);   // a size that would need absurd memory
+TAPESTRIX_EXCEPTION(EInvalidGraphic, Exception);   // unknown extension, damaged picture data
+TAPESTRIX_EXCEPTION(EStreamError, Exception);      // file input/output
+TAPESTRIX_EXCEPTION(EFOpenError, EStreamError);    // a file that cannot be opened
+TAPESTRIX_EXCEPTION(EFCreateError, EStreamError);  // a file that cannot be created or written
+TAPESTRIX_EXCEPTION(EReadError, EStreamError);     // a read that ran short
 
 // Decimal or hexadecimal ("$1F", "0x1F", "0X1F") text to a 32-bit integer, with an optional
 // sign. Hexadecimal takes one to eight digits of either case and keeps the full 32-bit pattern

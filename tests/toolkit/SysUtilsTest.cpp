@@ -1,5 +1,5 @@
-#include "toolkit/Graphics.h"
 #include "toolkit/SysUtils.h"
+#include "toolkit/Graphics.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>
