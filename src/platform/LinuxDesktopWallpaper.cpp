@@ -1,16 +1,140 @@
-// Placeholder until the desktop backends land: reports that no desktop is supported.
-#include "platform/DesktopWallpaper.h"
+#include "platform/LinuxDesktopWallpaper.h"
+
+#include "platform/DesktopDetect.h"
 #include "toolkit/SysUtils.h"
 
-namespace {
-class UnsupportedDesktop final : public IDesktopWallpaper {
-public:
-    void setDesktopWallpaper(const QString&) override {
-        throw Exception(QStringLiteral("Cannot set the desktop wallpaper: no supported desktop"));
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace wallpaper {
+
+Backend defaultBackend(Desktop desktop) {
+    switch (desktop) {
+    case Desktop::Gnome:
+        return setGnomeWallpaper;
+    case Desktop::Cinnamon:
+        return setCinnamonWallpaper;
+    case Desktop::Mate:
+        return setMateWallpaper;
+    case Desktop::Kde:
+        return setKdeWallpaper;
+    case Desktop::Xfce:
+        return setXfceWallpaper;
+    case Desktop::Lxqt:
+        return setLxqtWallpaper;
+    case Desktop::Lxde:
+        return setLxdeWallpaper;
+    case Desktop::Sway:
+        return setSwayWallpaper;
+    case Desktop::Hyprland:
+        return setHyprlandWallpaper;
+    case Desktop::Wlroots:
+        return setWlrootsWallpaper;
+    case Desktop::Deepin:
+        return setDeepinWallpaper;
+    case Desktop::X11Root:
+        return setX11RootWallpaper;
     }
-};
-} // namespace
+    return {};
+}
+
+std::pair<QString, QString> alternateNames(const QString& path) {
+    const QFileInfo info(path);
+    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    return {stem + QStringLiteral("-1") + suffix, stem + QStringLiteral("-2") + suffix};
+}
+
+QString prepareAlternate(const QString& path) {
+    const auto [first, second] = alternateNames(path);
+    const QFileInfo firstInfo(first);
+    const QFileInfo secondInfo(second);
+    QString target = first;
+    if (firstInfo.exists() &&
+        (!secondInfo.exists() || secondInfo.lastModified() <= firstInfo.lastModified()))
+        target = second;
+
+    // Written under a temporary name and renamed, so the desktop never reads half a file.
+    QFile source(path);
+    QSaveFile copy(target);
+    if (!source.open(QIODevice::ReadOnly) || !copy.open(QIODevice::WriteOnly))
+        return path;
+    while (!source.atEnd()) {
+        const QByteArray block = source.read(1 << 20);
+        if (block.isEmpty() || copy.write(block) != block.size()) {
+            copy.cancelWriting();
+            break;
+        }
+    }
+    if (!copy.commit())
+        return path;
+    // The copy is the newer of the two even where file times are coarse.
+    QFile touched(target);
+    if (touched.open(QIODevice::ReadWrite))
+        touched.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
+    return target;
+}
+
+void removeOtherAlternate(const QString& path, const QString& inUse) {
+    const auto [first, second] = alternateNames(path);
+    if (inUse == first)
+        QFile::remove(second);
+    else if (inUse == second)
+        QFile::remove(first);
+}
+
+LinuxDesktopWallpaper::LinuxDesktopWallpaper()
+    : FLiveEnvironment(true), FBackends(defaultBackend) {}
+
+LinuxDesktopWallpaper::LinuxDesktopWallpaper(Context context,
+                                             std::function<Backend(Desktop)> backends)
+    : FContext(std::move(context)), FLiveEnvironment(false), FBackends(std::move(backends)) {}
+
+void LinuxDesktopWallpaper::setDesktopWallpaper(const QString& path) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    Context context = FContext;
+    if (FLiveEnvironment)
+        context.env = QProcessEnvironment::systemEnvironment();
+    const QString session = describeSession(context.env);
+    auto fail = [&session](const QString& what) {
+        throw Exception(
+            QStringLiteral("Cannot set the desktop wallpaper on %1: %2").arg(session, what));
+    };
+
+    const std::vector<Desktop> desktops = detectDesktops(context.env);
+    if (desktops.empty())
+        fail(QStringLiteral("no supported desktop was found"));
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (!QFileInfo(absolute).isFile())
+        fail(QStringLiteral("the image file %1 does not exist").arg(absolute));
+
+    const QString handed = prepareAlternate(absolute);
+    QStringList failures;
+    for (Desktop desktop : desktops) {
+        try {
+            const Backend backend = FBackends(desktop);
+            if (!backend)
+                throw Exception(QStringLiteral("not supported"));
+            backend(context, handed);
+            removeOtherAlternate(absolute, handed);
+            return;
+        } catch (const Exception& e) {
+            failures << desktopName(desktop) + QStringLiteral(": ") + e.Message();
+        } catch (const std::exception& e) {
+            failures << desktopName(desktop) + QStringLiteral(": ") +
+                            QString::fromLocal8Bit(e.what());
+        }
+    }
+    // The desktop still shows the previous copy; the new one is not needed.
+    if (handed != absolute)
+        QFile::remove(handed);
+    fail(failures.join(QStringLiteral("; ")));
+}
+
+} // namespace wallpaper
 
 std::shared_ptr<IDesktopWallpaper> createPlatformDesktopWallpaper() {
-    return std::make_shared<UnsupportedDesktop>();
+    return std::make_shared<wallpaper::LinuxDesktopWallpaper>();
 }

@@ -1,0 +1,45 @@
+// The Linux implementation of IDesktopWallpaper: detects the desktop from the session's
+// environment and tries its backends in order until one succeeds.
+#pragma once
+
+#include "platform/DesktopWallpaper.h"
+#include "platform/WallpaperBackends.h"
+
+#include <functional>
+#include <mutex>
+#include <utility>
+
+namespace wallpaper {
+
+using Backend = std::function<void(const Context&, const QString&)>;
+// The real setter of a desktop.
+Backend defaultBackend(Desktop desktop);
+
+class LinuxDesktopWallpaper final : public IDesktopWallpaper {
+public:
+    // Reads the process's environment afresh at every call.
+    LinuxDesktopWallpaper();
+    // A fixed context (tests); `backends` maps each desktop to its setter.
+    explicit LinuxDesktopWallpaper(Context context,
+                                   std::function<Backend(Desktop)> backends = defaultBackend);
+
+    // Hands the desktop a copy of the file under a name that differs from the previous call's
+    // (desktops do not reload a name they already show), then removes the previous copy.
+    void setDesktopWallpaper(const QString& path) override;
+
+private:
+    Context FContext;
+    bool FLiveEnvironment;
+    std::function<Backend(Desktop)> FBackends;
+    std::mutex FMutex;
+};
+
+// The two names beside `path` that are handed out in turn: "Tapestrix-1.bmp", "Tapestrix-2.bmp".
+std::pair<QString, QString> alternateNames(const QString& path);
+// Copies `path` to the alternate name that the desktop is not showing (the older one, or the
+// one that does not exist) and returns that name; `path` itself when the copy fails.
+QString prepareAlternate(const QString& path);
+// Removes the alternate of `path` other than `inUse`.
+void removeOtherAlternate(const QString& path, const QString& inUse);
+
+} // namespace wallpaper

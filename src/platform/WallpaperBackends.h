@@ -1,0 +1,125 @@
+// The Linux desktops' wallpaper setters. Each backend makes one image file the wallpaper of one
+// kind of desktop and raises Exception with what failed (without the desktop's name: the caller
+// adds it). LinuxDesktopWallpaper picks the backends from the session's environment.
+#pragma once
+
+#include "toolkit/SysUtils.h"
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+
+class QDBusConnection;
+
+namespace wallpaper {
+
+enum class Desktop {
+    Gnome,    // GNOME, Unity, Budgie: org.gnome.desktop.background
+    Cinnamon, // org.cinnamon.desktop.background
+    Mate,     // org.mate.background
+    Kde,      // Plasma 5 and 6: plasmashell's script interface
+    Xfce,     // xfconf channel xfce4-desktop
+    Lxqt,     // pcmanfm-qt
+    Lxde,     // pcmanfm
+    Sway,     // swaymsg output * bg
+    Hyprland, // hyprpaper through hyprctl
+    Wlroots,  // any other layer-shell compositor: a swaybg process
+    Deepin,   // the Appearance service
+    X11Root,  // the root window's background pixmap
+};
+
+// The desktop's name as messages show it ("GNOME", "X11 root window").
+QString desktopName(Desktop desktop);
+
+// How the GNOME-family backends reach GSettings.
+enum class GSettingsAccess {
+    Automatic, // the GIO library when built with it, else the gsettings tool
+    Library,   // GIO in this process (reads this process's environment, not Context::env)
+    Tool,      // the gsettings tool, run with Context::env
+};
+
+struct Context {
+    // The environment the session is detected from, buses are found in and tools run with.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Longest wait for a tool or a D-Bus reply.
+    int timeoutMs = 10000;
+    GSettingsAccess gsettings = GSettingsAccess::Automatic;
+    // The connected outputs' names ("HDMI-1"); by default asked of the X server (RandR).
+    std::function<QStringList()> outputs;
+    // Largest X request the root-window setter sends (0: the server's maximum).
+    std::size_t maxX11RequestBytes = 0;
+
+    QStringList connectedOutputs() const;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The backends. `path` is an absolute path of an image file.
+
+void setGnomeWallpaper(const Context& context, const QString& path);
+void setCinnamonWallpaper(const Context& context, const QString& path);
+void setMateWallpaper(const Context& context, const QString& path);
+void setKdeWallpaper(const Context& context, const QString& path);
+void setXfceWallpaper(const Context& context, const QString& path);
+void setLxqtWallpaper(const Context& context, const QString& path);
+void setLxdeWallpaper(const Context& context, const QString& path);
+void setSwayWallpaper(const Context& context, const QString& path);
+void setHyprlandWallpaper(const Context& context, const QString& path);
+void setWlrootsWallpaper(const Context& context, const QString& path);
+void setDeepinWallpaper(const Context& context, const QString& path);
+void setX11RootWallpaper(const Context& context, const QString& path);
+
+// ---------------------------------------------------------------------------------------------
+// Helpers shared by the backends (and their tests).
+
+// "file:///..." with every byte outside the unreserved set percent-encoded.
+QString fileUri(const QString& path);
+
+// The Plasma script that makes `uri` every desktop's centred, unscaled wallpaper.
+QString plasmaWallpaperScript(const QString& uri);
+
+// GVariant text format for a string ('...' with \ and ' escaped) and back. gvariantUnquote
+// returns nullopt for text that is not one quoted string.
+QString gvariantQuote(const QString& text);
+std::optional<QString> gvariantUnquote(const QString& text);
+
+// A word of sway's command language: double-quoted with " and \ escaped.
+QString swayQuote(const QString& text);
+
+struct ToolResult {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+// Runs a program found on Context::env's PATH with an argument vector (no shell), waits at most
+// Context::timeoutMs and kills it then. Raises Exception when it is missing, cannot start, times
+// out or crashes; returns its exit code and output otherwise.
+ToolResult runTool(const Context& context, const QString& program, const QStringList& arguments);
+// runTool that also raises when the exit code is not 0, with the tool's error output.
+ToolResult runToolChecked(const Context& context, const QString& program,
+                          const QStringList& arguments);
+// The program's full path on Context::env's PATH, or empty.
+QString findTool(const Context& context, const QString& program);
+
+// A private connection to the session bus named in Context::env (DBUS_SESSION_BUS_ADDRESS, else
+// $XDG_RUNTIME_DIR/bus), closed when the object goes. Raises Exception when there is none.
+class SessionBus {
+public:
+    explicit SessionBus(const Context& context);
+    ~SessionBus();
+    SessionBus(const SessionBus&) = delete;
+    SessionBus& operator=(const SessionBus&) = delete;
+    QDBusConnection connection() const;
+
+private:
+    QString FName;
+};
+
+// The connected outputs' names from the X server on $DISPLAY of `env` (RandR); empty when there
+// is no display or no RandR.
+QStringList x11ConnectedOutputs(const QProcessEnvironment& env);
+
+} // namespace wallpaper
