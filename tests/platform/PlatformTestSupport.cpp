@@ -1,0 +1,225 @@
+#include "PlatformTestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+namespace platformtest {
+
+bool haveProgram(const QString& program) {
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+PrivateBus::PrivateBus() {
+    if (!haveProgram(QStringLiteral("dbus-daemon"))) {
+        FError = QStringLiteral("dbus-daemon is not installed");
+        return;
+    }
+    if (!FDir.isValid()) {
+        FError = QStringLiteral("no temporary folder");
+        return;
+    }
+    for (const char* sub : {"config", "data", "cache", "runtime", "home"})
+        QDir(FDir.path()).mkpath(QLatin1String(sub));
+    QFile::setPermissions(FDir.path() + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    FDaemon.setProcessEnvironment(environment());
+    FDaemon.setProgram(QStringLiteral("dbus-daemon"));
+    FDaemon.setArguments(
+        {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nosyslog"),
+         QStringLiteral("--print-address=1"),
+         QStringLiteral("--address=unix:path=") + FDir.path() + QStringLiteral("/runtime/bus")});
+    FDaemon.setProcessChannelMode(QProcess::SeparateChannels);
+    FDaemon.start();
+    QByteArray line;
+    while (FDaemon.waitForReadyRead(10000)) {
+        line += FDaemon.readAllStandardOutput();
+        if (line.contains('\n'))
+            break;
+    }
+    FAddress = QString::fromUtf8(line).trimmed();
+    if (FAddress.isEmpty())
+        FError = QStringLiteral("dbus-daemon did not start: ") +
+                 QString::fromLocal8Bit(FDaemon.readAllStandardError());
+}
+
+PrivateBus::~PrivateBus() {
+    if (FDaemon.state() != QProcess::NotRunning) {
+        FDaemon.terminate();
+        if (!FDaemon.waitForFinished(3000)) {
+            FDaemon.kill();
+            FDaemon.waitForFinished(3000);
+        }
+    }
+}
+
+QProcessEnvironment PrivateBus::environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString root = FDir.path();
+    env.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
+    env.remove(QStringLiteral("DISPLAY")); // no X11 autolaunch of another bus
+    env.remove(QStringLiteral("GSETTINGS_BACKEND"));
+    if (!FAddress.isEmpty())
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), FAddress);
+    else
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    return env;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+XServer::XServer(int width, int height, int depth) {
+    if (!haveProgram(QStringLiteral("Xvfb"))) {
+        FError = QStringLiteral("Xvfb is not installed");
+        return;
+    }
+    // -displayfd lets the server pick a free display number and tell it once it accepts
+    // clients; -noreset keeps the root pixmap when the last client leaves.
+    FServer.setProgram(QStringLiteral("Xvfb"));
+    FServer.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"),
+                          QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
+                          QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                          QStringLiteral("%1x%2x%3").arg(width).arg(height).arg(depth)});
+    FServer.start();
+    QByteArray line;
+    while (FServer.waitForReadyRead(15000)) {
+        line += FServer.readAllStandardOutput();
+        if (line.contains('\n'))
+            break;
+    }
+    bool ok = false;
+    const int number = line.trimmed().toInt(&ok);
+    if (ok)
+        FDisplay = QStringLiteral(":%1").arg(number);
+    else
+        FError = QStringLiteral("Xvfb did not start: ") +
+                 QString::fromLocal8Bit(FServer.readAllStandardError()).right(500);
+}
+
+XServer::~XServer() {
+    if (FServer.state() != QProcess::NotRunning) {
+        FServer.terminate();
+        if (!FServer.waitForFinished(5000)) {
+            FServer.kill();
+            FServer.waitForFinished(3000);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FakeTools::FakeTools() = default;
+
+void FakeTools::add(const QString& name, const QString& script) {
+    const QString path = FDir.path() + QLatin1Char('/') + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    // One record per call: NUL-terminated fields, then a record separator field.
+    file.write(QStringLiteral("#!/bin/bash\n"
+                              "printf '%s\\0' \"$(basename \"$0\")\" \"$@\" $'\\x1e' >> '%1'\n"
+                              "%2\n")
+                   .arg(logPath(), script)
+                   .toUtf8());
+    file.close();
+    QFile::setPermissions(path,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+QProcessEnvironment FakeTools::environment(const QProcessEnvironment& base) const {
+    QProcessEnvironment env = base;
+    env.insert(QStringLiteral("PATH"), FDir.path() + QStringLiteral(":/usr/bin:/bin"));
+    return env;
+}
+
+std::vector<QStringList> FakeTools::calls() const {
+    std::vector<QStringList> result;
+    QFile file(logPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    QStringList current;
+    for (const QByteArray& field : file.readAll().split('\0')) {
+        if (field == "\x1e") {
+            result.push_back(current);
+            current.clear();
+        } else if (!field.isEmpty() || !current.isEmpty()) {
+            current << QString::fromUtf8(field);
+        }
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ChildResult runSelf(const QString& filter, const QProcessEnvironment& env, int timeoutMs) {
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=") + filter,
+                 QStringLiteral("--gtest_also_run_disabled_tests")});
+    ChildResult result;
+    if (!child.waitForFinished(timeoutMs)) {
+        child.kill();
+        child.waitForFinished(3000);
+        result.output = QStringLiteral("timed out\n");
+    }
+    result.output += QString::fromLocal8Bit(child.readAll());
+    if (child.exitStatus() == QProcess::NormalExit)
+        result.exitCode = child.exitCode();
+    return result;
+}
+
+QByteArray makeBmp(int width, int height, uint32_t (*pixel)(int x, int y)) {
+    const int stride = (width * 3 + 3) / 4 * 4;
+    const uint32_t imageSize = uint32_t(stride) * uint32_t(height);
+    QByteArray bytes;
+    auto put16 = [&bytes](uint32_t v) {
+        bytes.append(char(v & 0xFF));
+        bytes.append(char((v >> 8) & 0xFF));
+    };
+    auto put32 = [&put16](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    bytes.append("BM");
+    put32(14 + 40 + imageSize);
+    put32(0);
+    put32(14 + 40);
+    put32(40);
+    put32(uint32_t(width));
+    put32(uint32_t(height)); // positive: bottom-up
+    put16(1);
+    put16(24);
+    put32(0); // BI_RGB
+    put32(imageSize);
+    put32(2835);
+    put32(2835);
+    put32(0);
+    put32(0);
+    for (int y = height - 1; y >= 0; --y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t rgb = pixel(x, y);
+            bytes.append(char(rgb & 0xFF));         // blue
+            bytes.append(char((rgb >> 8) & 0xFF));  // green
+            bytes.append(char((rgb >> 16) & 0xFF)); // red
+        }
+        bytes.append(QByteArray(stride - width * 3, '\0'));
+    }
+    return bytes;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+} // namespace platformtest
