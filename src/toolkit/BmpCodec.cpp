@@ -2,9 +2,39 @@
 
 #include <QDir>
 
+#include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
+
+// biCompression values; OS/2 2.x headers give 3 and 4 other meanings.
+enum : uint32_t {
+    kBiRgb = 0,
+    kBiRle8 = 1,
+    kBiRle4 = 2,
+    kBiBitFields = 3,
+    kBiJpeg = 4,
+    kBiPng = 5,
+    kBiAlphaBitFields = 6,
+    kOs2Huffman1D = 3,
+    kOs2Rle24 = 4,
+};
+
+// Pixels per metre beyond which a resolution field is taken as damage (about 25,400 dpi).
+constexpr int64_t kMaxPixelsPerMetre = 1000000;
+
+uint16_t U16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
+uint32_t U32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+int32_t I32(const uint8_t* p) {
+    return int32_t(U32(p));
+}
 
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
@@ -15,17 +45,474 @@ void Put32(uint8_t* p, uint32_t v) {
         p[i] = uint8_t(v >> (8 * i));
 }
 
+QString Hex(uint32_t v) {
+    return QStringLiteral("0x%1").arg(v, 0, 16);
+}
+
+// One colour channel of a bit-field pixel: where its bits are and how to widen them to 8 bits.
+struct Channel {
+    uint32_t Mask = 0;
+    int Shift = 0;
+    uint32_t Max = 0; // largest value of the field (Mask >> Shift)
+
+    explicit Channel(uint32_t mask = 0) : Mask(mask) {
+        if (mask == 0)
+            return;
+        while (!((mask >> Shift) & 1))
+            ++Shift;
+        Max = mask >> Shift;
+    }
+    bool Contiguous() const { return (uint64_t(Max) & (uint64_t(Max) + 1)) == 0; }
+    // The field's value scaled to 0..255, rounded to nearest.
+    uint32_t Get(uint32_t pixel) const {
+        if (Max == 0)
+            return 0;
+        const uint64_t v = (pixel & Mask) >> Shift;
+        return uint32_t((v * 255 + Max / 2) / Max);
+    }
+};
+
+class Decoder {
+public:
+    Decoder(const QByteArray& data, const QString& name, int64_t maxPixels)
+        : FData(reinterpret_cast<const uint8_t*>(data.constData())), FSize(size_t(data.size())),
+          FName(name), FMaxPixels(maxPixels) {}
+
+    QImage Run(TPixelFormat* format);
+
+private:
+    [[noreturn]] void Invalid(const QString& why) const {
+        throw EInvalidGraphic(QStringLiteral("Bitmap \"%1\" is not valid: %2")
+                                  .arg(QDir::toNativeSeparators(FName), why));
+    }
+    void ReadHeaders();
+    void ReadMasks();
+    void ReadPalette();
+    QImage Allocate(QImage::Format format) const;
+    QImage DecodeUncompressed();
+    QImage DecodeRle();
+    uint32_t PaletteColor(uint32_t index) const {
+        if (index >= FPaletteCount)
+            Invalid(QStringLiteral("a pixel uses colour %1 of a palette of %2 colours")
+                        .arg(index)
+                        .arg(FPaletteCount));
+        return FPalette[index];
+    }
+
+    const uint8_t* FData;
+    size_t FSize;
+    QString FName;
+    int64_t FMaxPixels;
+
+    size_t FBase = 0; // start of the bitmap file header (14 inside an OS/2 bitmap array)
+    size_t FInfo = 0; // start of the information header
+    uint32_t FHeaderSize = 0;
+    bool FOs2 = false; // OS/2 2.x meaning of the compression field
+    int64_t FWidth = 0, FHeight = 0;
+    bool FTopDown = false;
+    int FBitCount = 0;
+    uint32_t FCompression = kBiRgb;
+    uint32_t FOffBits = 0;
+    uint32_t FColorsUsed = 0;
+    std::array<Channel, 3> FChannels;
+    size_t FMaskBytes = 0; // masks stored after a 40-byte header
+    std::array<uint32_t, 256> FPalette{};
+    uint32_t FPaletteCount = 0;
+    size_t FPixels = 0; // offset of the pixel data
+};
+
+void Decoder::ReadHeaders() {
+    if (FSize >= 2 && FData[0] == 'B' && FData[1] == 'A')
+        FBase = 14; // an OS/2 bitmap array: the first bitmap follows the array header
+    if (FSize < FBase + 18)
+        Invalid(QStringLiteral("the file is too short for a bitmap header"));
+    if (FData[FBase] != 'B' || FData[FBase + 1] != 'M')
+        Invalid(QStringLiteral("the file does not start with a bitmap signature"));
+    const uint32_t fileSize = U32(FData + FBase + 2);
+    if (fileSize > FSize)
+        Invalid(QStringLiteral("the file is truncated (%1 of %2 bytes)").arg(FSize).arg(fileSize));
+    FOffBits = U32(FData + FBase + 10); // from the start of the file, also in an array
+    FInfo = FBase + 14;
+    FHeaderSize = U32(FData + FInfo);
+    const uint32_t hs = FHeaderSize;
+    if (!(hs == 12 || (hs >= 16 && hs <= 64) || hs == 108 || hs == 124))
+        Invalid(QStringLiteral("the header size %1 is not valid").arg(hs));
+    if (FSize < FInfo + hs)
+        Invalid(QStringLiteral("the file is too short for its %1-byte header").arg(hs));
+    const uint8_t* h = FData + FInfo;
+    uint32_t planes = 0;
+    if (hs == 12) {
+        FWidth = U16(h + 4);
+        FHeight = U16(h + 6);
+        planes = U16(h + 8);
+        FBitCount = U16(h + 10);
+    } else {
+        // Fields beyond a short OS/2 2.x header count as zero.
+        auto field = [&](uint32_t offset) { return offset + 4 <= hs ? U32(h + offset) : 0u; };
+        FWidth = I32(h + 4);
+        FHeight = I32(h + 8);
+        planes = U16(h + 12);
+        FBitCount = U16(h + 14);
+        FCompression = field(16);
+        const int64_t xDensity = int32_t(field(24)), yDensity = int32_t(field(28));
+        if (std::abs(xDensity) > kMaxPixelsPerMetre || std::abs(yDensity) > kMaxPixelsPerMetre)
+            Invalid(QStringLiteral("the resolution of %1 x %2 pixels per metre is not valid")
+                        .arg(xDensity)
+                        .arg(yDensity));
+        FColorsUsed = field(32);
+        FOs2 = hs <= 64 && hs != 40 && hs != 52 && hs != 56;
+        if (field(20) > FSize)
+            Invalid(QStringLiteral("the image data size of %1 bytes is larger than the file")
+                        .arg(field(20)));
+    }
+    if (planes != 1)
+        Invalid(QStringLiteral("the plane count %1 is not valid").arg(planes));
+    if (FWidth <= 0)
+        Invalid(QStringLiteral("the width %1 is not valid").arg(FWidth));
+    if (FHeight == 0)
+        Invalid(QStringLiteral("the height is 0"));
+    FTopDown = FHeight < 0;
+    FHeight = std::abs(FHeight);
+
+    // The compression method must fit the bit count.
+    const uint32_t c = FCompression;
+    if (FOs2 && c == kOs2Huffman1D)
+        Invalid(QStringLiteral("Huffman 1D compression is not supported"));
+    if (!FOs2 && (c == kBiJpeg || c == kBiPng))
+        Invalid(QStringLiteral("%1 compression is not supported for screen bitmaps")
+                    .arg(c == kBiJpeg ? QStringLiteral("JPEG") : QStringLiteral("PNG")));
+    const int b = FBitCount;
+    if (b != 1 && b != 2 && b != 4 && b != 8 && b != 16 && b != 24 && b != 32)
+        Invalid(QStringLiteral("%1 bits per pixel are not supported").arg(b));
+    bool fits = false;
+    switch (c) {
+    case kBiRgb:
+        fits = true;
+        break;
+    case kBiRle8:
+        fits = b == 8;
+        break;
+    case kBiRle4:
+        fits = b == 4;
+        break;
+    case kBiBitFields: // OS/2's Huffman was refused above
+    case kBiAlphaBitFields:
+        fits = b == 16 || b == 32;
+        break;
+    case kOs2Rle24: // only OS/2 reaches here with 4
+        fits = b == 24;
+        break;
+    default:
+        Invalid(QStringLiteral("compression method %1 is not supported").arg(c));
+    }
+    if (!fits)
+        Invalid(QStringLiteral("compression method %1 does not apply to %2 bits per pixel")
+                    .arg(c)
+                    .arg(b));
+    if (FTopDown && c != kBiRgb && c != kBiBitFields && c != kBiAlphaBitFields)
+        Invalid(QStringLiteral("a compressed bitmap cannot be stored top-down"));
+
+    if (FWidth > kMaxPictureSide || FHeight > kMaxPictureSide || FWidth * FHeight > FMaxPixels)
+        throw EOutOfResources(QStringLiteral("Bitmap \"%1\" is too large (%2 x %3 pixels)")
+                                  .arg(QDir::toNativeSeparators(FName))
+                                  .arg(FWidth)
+                                  .arg(FHeight));
+}
+
+void Decoder::ReadMasks() {
+    const uint32_t hs = FHeaderSize;
+    uint32_t masks[4] = {};
+    if (FCompression == kBiBitFields || FCompression == kBiAlphaBitFields) {
+        const int count = FCompression == kBiAlphaBitFields ? 4 : 3;
+        const uint8_t* at = nullptr;
+        if (hs >= 52) { // in the header (52, 56, version 4 and 5)
+            at = FData + FInfo + 40;
+        } else { // after a 40-byte header
+            FMaskBytes = size_t(count) * 4;
+            if (FSize < FInfo + hs + FMaskBytes)
+                Invalid(QStringLiteral("the file is too short for its colour masks"));
+            at = FData + FInfo + hs;
+        }
+        for (int i = 0; i < 3; ++i)
+            masks[i] = U32(at + 4 * i);
+        if (count == 4 && hs < 56)
+            masks[3] = U32(at + 12);
+        else if (hs >= 56)
+            masks[3] = U32(FData + FInfo + 52);
+        const uint64_t limit = FBitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
+        uint32_t used = 0;
+        for (int i = 0; i < 4; ++i) {
+            const Channel ch(masks[i]);
+            if (i < 3 && masks[i] == 0)
+                Invalid(QStringLiteral("the %1 colour mask is empty")
+                            .arg(i == 0   ? QStringLiteral("red")
+                                 : i == 1 ? QStringLiteral("green")
+                                          : QStringLiteral("blue")));
+            if (masks[i] > limit || !ch.Contiguous() || (used & masks[i]))
+                Invalid(QStringLiteral("the colour masks %1, %2, %3 are not valid")
+                            .arg(Hex(masks[0]), Hex(masks[1]), Hex(masks[2])));
+            used |= masks[i];
+        }
+    } else if (FBitCount == 16) {
+        masks[0] = 0x7C00;
+        masks[1] = 0x03E0;
+        masks[2] = 0x001F;
+    } else {
+        masks[0] = 0xFF0000;
+        masks[1] = 0x00FF00;
+        masks[2] = 0x0000FF;
+    }
+    for (int i = 0; i < 3; ++i)
+        FChannels[size_t(i)] = Channel(masks[i]);
+}
+
+void Decoder::ReadPalette() {
+    const size_t entry = FHeaderSize == 12 ? 3 : 4;
+    const size_t start = FInfo + FHeaderSize + FMaskBytes;
+    const uint64_t maxEntries = FBitCount <= 8 ? (uint64_t(1) << FBitCount) : 0;
+    const uint64_t declared = FColorsUsed ? FColorsUsed : maxEntries;
+    if (start + declared * entry > FSize)
+        Invalid(QStringLiteral("the palette of %1 colours does not fit in the file").arg(declared));
+    uint64_t count = std::min(declared, maxEntries);
+    // A pixel data offset inside the palette cuts it short (OS/2 files store no colour count).
+    if (FOffBits > start && FOffBits < start + count * entry)
+        count = (FOffBits - start) / entry;
+    FPaletteCount = uint32_t(count);
+    for (uint32_t i = 0; i < FPaletteCount; ++i) {
+        const uint8_t* p = FData + start + i * entry;
+        FPalette[i] = 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    }
+    const size_t paletteEnd = start + size_t(count) * entry;
+    if (FOffBits == 0)
+        FPixels = FBitCount <= 8 ? paletteEnd : start + FColorsUsed * entry;
+    else if (FOffBits < start)
+        Invalid(QStringLiteral("the pixel data offset %1 points into the header").arg(FOffBits));
+    else
+        FPixels = FOffBits;
+    if (FPixels > FSize)
+        Invalid(QStringLiteral("the pixel data offset %1 lies beyond the end of the file")
+                    .arg(FPixels));
+}
+
+QImage Decoder::Allocate(QImage::Format format) const {
+    try {
+        return AllocateImage(int(FWidth), int(FHeight), format);
+    } catch (const EOutOfResources& e) {
+        throw EOutOfResources(
+            QStringLiteral("Bitmap \"%1\": %2").arg(QDir::toNativeSeparators(FName), e.Message()));
+    }
+}
+
+QImage Decoder::DecodeUncompressed() {
+    const int w = int(FWidth), h = int(FHeight);
+    const uint64_t rowBits = uint64_t(FWidth) * FBitCount;
+    const uint64_t stride = (rowBits + 31) / 32 * 4;
+    const uint64_t rowBytes = (rowBits + 7) / 8;
+    const uint64_t need = stride * uint64_t(h - 1) + rowBytes; // the last row may go unpadded
+    const uint64_t avail = FSize - FPixels;
+    if (avail < need)
+        Invalid(
+            QStringLiteral("the pixel data is truncated (%1 of %2 bytes)").arg(avail).arg(need));
+
+    const bool bgr = FBitCount == 24;
+    QImage img = Allocate(bgr ? QImage::Format_BGR888 : QImage::Format_RGB32);
+
+    std::vector<uint32_t> lut16;
+    if (FBitCount == 16) {
+        lut16.resize(65536);
+        for (uint32_t v = 0; v < 65536; ++v)
+            lut16[v] = 0xFF000000u | FChannels[0].Get(v) << 16 | FChannels[1].Get(v) << 8 |
+                       FChannels[2].Get(v);
+    }
+    const bool plain32 = FBitCount == 32 && FChannels[0].Mask == 0xFF0000 &&
+                         FChannels[1].Mask == 0xFF00 && FChannels[2].Mask == 0xFF;
+
+    for (int r = 0; r < h; ++r) {
+        const uint8_t* src = FData + FPixels + size_t(stride) * size_t(r);
+        uchar* line = img.scanLine(FTopDown ? r : h - 1 - r);
+        auto* dst = reinterpret_cast<uint32_t*>(line);
+        switch (FBitCount) {
+        case 1:
+        case 2:
+        case 4: {
+            const int bits = FBitCount, perByte = 8 / bits;
+            const uint32_t mask = (1u << bits) - 1;
+            for (int x = 0; x < w; ++x) {
+                const int shift = 8 - bits * (x % perByte + 1);
+                dst[x] = PaletteColor((src[x / perByte] >> shift) & mask);
+            }
+            break;
+        }
+        case 8:
+            for (int x = 0; x < w; ++x)
+                dst[x] = PaletteColor(src[x]);
+            break;
+        case 16:
+            for (int x = 0; x < w; ++x)
+                dst[x] = lut16[U16(src + 2 * x)];
+            break;
+        case 24:
+            std::memcpy(line, src, size_t(w) * 3);
+            break;
+        case 32:
+            if (plain32) {
+                for (int x = 0; x < w; ++x)
+                    dst[x] = 0xFF000000u | U32(src + 4 * x);
+            } else {
+                for (int x = 0; x < w; ++x) {
+                    const uint32_t v = U32(src + 4 * x);
+                    dst[x] = 0xFF000000u | FChannels[0].Get(v) << 16 | FChannels[1].Get(v) << 8 |
+                             FChannels[2].Get(v);
+                }
+            }
+            break;
+        }
+    }
+    return img;
+}
+
+QImage Decoder::DecodeRle() {
+    const int w = int(FWidth), h = int(FHeight);
+    const bool rle24 = FCompression == kOs2Rle24 && FBitCount == 24;
+    const bool rle4 = FCompression == kBiRle4;
+    QImage img = Allocate(rle24 ? QImage::Format_BGR888 : QImage::Format_RGB32);
+    // Pixels the stream skips keep palette entry 0 (black for RLE24), as in a new DIB.
+    if (rle24) {
+        for (int y = 0; y < h; ++y)
+            std::memset(img.scanLine(y), 0, size_t(w) * 3);
+    } else {
+        const uint32_t fill = FPaletteCount ? FPalette[0] : 0xFF000000u;
+        for (int y = 0; y < h; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(img.scanLine(y));
+            std::fill(row, row + w, fill);
+        }
+    }
+
+    auto outside = [&] {
+        Invalid(QStringLiteral("the compressed pixel data runs outside the picture"));
+    };
+    auto put = [&](int x, int y, uint32_t index) {
+        reinterpret_cast<uint32_t*>(img.scanLine(h - 1 - y))[x] = PaletteColor(index);
+    };
+    auto put24 = [&](int x, int y, const uint8_t* bgr) {
+        std::memcpy(img.scanLine(h - 1 - y) + 3 * x, bgr, 3);
+    };
+
+    const uint8_t* d = FData;
+    const size_t end = FSize;
+    size_t p = FPixels;
+    int64_t x = 0, y = 0;
+    for (;;) {
+        if (p + 2 > end) {
+            if (y >= h)
+                break; // every row written; only the end-of-bitmap mark is missing
+            Invalid(QStringLiteral("the compressed pixel data is truncated"));
+        }
+        const uint8_t count = d[p], code = d[p + 1];
+        p += 2;
+        if (count > 0) { // a run of one colour (two alternating ones for RLE4)
+            if (y >= h || x + count > w)
+                outside();
+            if (rle24) {
+                if (p + 2 > end)
+                    Invalid(QStringLiteral("the compressed pixel data is truncated"));
+                const uint8_t bgr[3] = {code, d[p], d[p + 1]};
+                p += 2;
+                for (int i = 0; i < count; ++i)
+                    put24(int(x + i), int(y), bgr);
+            } else if (rle4) {
+                for (int i = 0; i < count; ++i)
+                    put(int(x + i), int(y), i & 1 ? code & 0x0F : code >> 4);
+            } else {
+                const uint32_t color = PaletteColor(code);
+                auto* row = reinterpret_cast<uint32_t*>(img.scanLine(h - 1 - int(y)));
+                std::fill(row + x, row + x + count, color);
+            }
+            x += count;
+            continue;
+        }
+        switch (code) {
+        case 0: // end of line
+            x = 0;
+            ++y;
+            break;
+        case 1: // end of bitmap
+            return img;
+        case 2: // move right and down
+            if (p + 2 > end)
+                Invalid(QStringLiteral("the compressed pixel data is truncated"));
+            x += d[p];
+            y += d[p + 1];
+            p += 2;
+            if (x > w || y > h)
+                outside();
+            break;
+        default: { // `code` pixels stored literally, padded to a 16-bit boundary
+            const size_t n = code;
+            const size_t bytes = rle24 ? 3 * n : rle4 ? (n + 1) / 2 : n;
+            if (p + bytes > end)
+                Invalid(QStringLiteral("the compressed pixel data is truncated"));
+            if (y >= h || x + int64_t(n) > w)
+                outside();
+            for (size_t i = 0; i < n; ++i) {
+                if (rle24)
+                    put24(int(x + i), int(y), d + p + 3 * i);
+                else if (rle4)
+                    put(int(x + i), int(y), i & 1 ? d[p + i / 2] & 0x0F : d[p + i / 2] >> 4);
+                else
+                    put(int(x + i), int(y), d[p + i]);
+            }
+            x += int64_t(n);
+            p += bytes + (bytes & 1);
+            break;
+        }
+        }
+    }
+    return img;
+}
+
+QImage Decoder::Run(TPixelFormat* format) {
+    ReadHeaders();
+    ReadMasks();
+    ReadPalette();
+    const bool rle =
+        FCompression == kBiRle8 || FCompression == kBiRle4 || (FOs2 && FCompression == kOs2Rle24);
+    QImage img = rle ? DecodeRle() : DecodeUncompressed();
+    if (format) {
+        switch (FBitCount) {
+        case 1:
+            *format = TPixelFormat::pf1bit;
+            break;
+        case 2:
+        case 4:
+            *format = TPixelFormat::pf4bit;
+            break;
+        case 8:
+            *format = TPixelFormat::pf8bit;
+            break;
+        case 16:
+            *format = FChannels[0].Mask == 0x7C00 && FChannels[1].Mask == 0x3E0 &&
+                              FChannels[2].Mask == 0x1F
+                          ? TPixelFormat::pf15bit
+                          : TPixelFormat::pf16bit;
+            break;
+        case 24:
+            *format = TPixelFormat::pf24bit;
+            break;
+        default:
+            *format = TPixelFormat::pf32bit;
+            break;
+        }
+    }
+    return img;
+}
+
 } // namespace
 
-QImage DecodeBmp(const QByteArray& data, const QString& name, TPixelFormat* format) {
-    // Interim decoder through Qt; replaced by the project's own reader.
-    QImage img;
-    if (!img.loadFromData(data, "BMP"))
-        throw EInvalidGraphic(QStringLiteral("Bitmap image is not valid: \"%1\"")
-                                  .arg(QDir::toNativeSeparators(name)));
-    if (format)
-        *format = TPixelFormat::pf24bit;
-    return img.convertToFormat(QImage::Format_BGR888);
+QImage DecodeBmp(const QByteArray& data, const QString& name, TPixelFormat* format,
+                 int64_t maxPixels) {
+    Decoder decoder(data, name, std::min(maxPixels, kMaxPicturePixels));
+    return decoder.Run(format);
 }
 
 QByteArray EncodeBmp24(const QImage& image) {

@@ -1,12 +1,16 @@
 // The graphic class for each picture file extension.
 #include "toolkit/Graphics.h"
+#include "toolkit/Icon.h"
+#include "toolkit/Jpeg.h"
 
 std::unique_ptr<TGraphic> CreateGraphicForExtension(const QString& extension) {
     if (extension == QLatin1String("bmp"))
         return std::make_unique<TBitmap>();
-    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg") ||
-        extension == QLatin1String("ico") || extension == QLatin1String("emf") ||
-        extension == QLatin1String("wmf"))
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
+        return std::make_unique<TJPEGImage>();
+    if (extension == QLatin1String("ico"))
+        return std::make_unique<TIcon>();
+    if (extension == QLatin1String("emf") || extension == QLatin1String("wmf"))
         throw EInvalidGraphic(
             QStringLiteral("Loading .%1 pictures is not available yet").arg(extension));
     return nullptr;

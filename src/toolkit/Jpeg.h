@@ -1,0 +1,71 @@
+// JPEG pictures on libjpeg-turbo: the file is read and its header parsed when the picture is
+// loaded; the pixels are decoded when the picture is first drawn, with progress events.
+#pragma once
+
+#include "toolkit/Graphics.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TJPEGImage : public TGraphic {
+public:
+    // Milliseconds from any fixed point; steady. Tests inject their own.
+    using TClock = std::function<int64_t()>;
+    // Shortest time between two "running" progress events.
+    static constexpr int64_t kProgressIntervalMs = 500;
+
+    TJPEGImage();
+    ~TJPEGImage() override;
+
+    int Width() const override { return FWidth; }
+    int Height() const override { return FHeight; }
+
+    // Reads the whole file and parses its header (size, colour space). A damaged header, a
+    // 12-bit file or a size above the pixel limit raise an error naming the file; the pixel
+    // data is only checked when it is decoded.
+    void LoadFromFile(const QString& fileName) override;
+    void LoadFromBytes(const QByteArray& data, const QString& name) override;
+
+    // Decodes on the first call (see DIBNeeded), then draws the decoded picture.
+    void Paint(QPainter& painter, const QRect& target) override;
+    std::unique_ptr<TGraphic> Clone() const override;
+
+    // Decodes the pixels unless that was done already. Progress: starting with 0 percent,
+    // running with the whole percentage decoded so far (at most once per kProgressIntervalMs
+    // and only when it changed), ending with 100, or with 0 when decoding fails; the message is
+    // always empty and Sender is this graphic. A failure raises EInvalidGraphic naming the file
+    // and leaves the picture undecoded.
+    void DIBNeeded();
+    bool Decoded() const { return !FImage.isNull(); }
+    // The decoded picture (QImage::Format_BGR888); null before decoding.
+    const QImage& Image() const { return FImage; }
+    // Raw file bytes as loaded.
+    const QByteArray& Data() const { return FData; }
+    bool Grayscale() const { return FGrayscale; }
+
+    // The clock behind the progress throttle (default: a steady clock).
+    void SetClock(TClock clock);
+    // Largest picture accepted (pixels); at most kMaxPicturePixels.
+    void SetMaxPixels(int64_t pixels);
+    // Upper bound for libjpeg's working memory in bytes (0: none); bigger needs fail cleanly.
+    void SetMaxMemory(int64_t bytes) { FMaxMemory = bytes; }
+
+private:
+    friend struct JpegDecodeContext;
+    QString DisplayName() const;
+    [[noreturn]] void Fail(const QString& what) const;
+
+    QByteArray FData;
+    QString FName;
+    int FWidth = 0, FHeight = 0;
+    bool FGrayscale = false;
+    QImage FImage;
+    TClock FClock;
+    int64_t FMaxPixels = kMaxPicturePixels;
+    int64_t FMaxMemory = 0;
+};
