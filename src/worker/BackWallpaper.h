@@ -2,6 +2,7 @@
 // (a job with a target) or onto the desktop (a job without one).
 #pragma once
 
+#include "imaging/StatusText.h"
 #include "toolkit/Classes.h"
 #include "toolkit/Graphics.h"
 #include "worker/Preset.h"
@@ -16,23 +17,9 @@
 
 class TImage;
 
-// A line of text written by one thread and copied by another; each write and read is a whole
-// copy under a short lock.
-class TStatusText {
-public:
-    void Set(const QString& text) {
-        std::lock_guard<std::mutex> lock(FMutex);
-        FText = text;
-    }
-    QString Get() const {
-        std::lock_guard<std::mutex> lock(FMutex);
-        return FText;
-    }
-
-private:
-    mutable std::mutex FMutex;
-    QString FText;
-};
+// Shows THv3DException's error box on the GUI thread: the raising thread waits in the toolkit's
+// synchronise queue until box() has returned there.
+void InstallHv3DGuiPresenter(std::function<void(const QString&)> box);
 
 // Full path of the wallpaper file: "Tapestrix.bmp" in the user's application-data folder, or
 // "Tapestrix_" + user name + ".bmp" in the home folder when that folder cannot be had.
@@ -58,6 +45,11 @@ public:
     void ImageProgress(TObject* Sender, TProgressStage Stage, uint8_t PercentDone, bool RedrawNow,
                        const TRect& R, const QString& Msg);
 
+    // Every status write, as it happens (tests); set before Resume.
+    void SetStatusObserver(std::function<void(const QString&)> observer) {
+        FStatus.SetObserver(std::move(observer));
+    }
+
     // The clock the timing text uses (tests make it step); Now by default.
     static void SetClock(std::function<TDateTime()> clock);
 
@@ -79,8 +71,8 @@ private:
     void AssignResult();
 
     std::unique_ptr<TBitmap> Bitmap;
-    std::atomic<bool> FCancel{false};
+    TCancelVar FCancel{false};
     std::atomic<bool> FDone{false};
-    std::atomic<int32_t> FProgress{0};
+    TProgressVar FProgress{0};
     TStatusText FStatus;
 };
