@@ -1,0 +1,85 @@
+#include "toolkit/widgets/AppEvents.h"
+
+#include "toolkit/SysUtils.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+
+#include <atomic>
+
+namespace {
+
+std::function<void(const QString&)>& ExceptionDisplay() {
+    static std::function<void(const QString&)> display;
+    return display;
+}
+
+std::function<void()>& TerminateAction() {
+    static std::function<void()> action;
+    return action;
+}
+
+std::atomic<bool> gTerminateRequested{false};
+
+QString MessageOf(const std::exception& error) {
+    if (const auto* e = dynamic_cast<const Exception*>(&error))
+        return e->Message();
+    return QString::fromLocal8Bit(error.what());
+}
+
+} // namespace
+
+void ApplicationShowExceptionMessage(const QString& message) {
+    if (ExceptionDisplay()) {
+        ExceptionDisplay()(message);
+        return;
+    }
+    QString title = QApplication::applicationDisplayName();
+    if (title.isEmpty())
+        title = QApplication::applicationName();
+    QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok);
+    box.exec();
+}
+
+void ApplicationShowException(const std::exception& error) {
+    ApplicationShowExceptionMessage(MessageOf(error));
+}
+
+void SetExceptionDisplay(std::function<void(const QString&)> display) {
+    ExceptionDisplay() = std::move(display);
+}
+
+void RunGuarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ApplicationShowException(error);
+    } catch (...) {
+        ApplicationShowExceptionMessage(QStringLiteral("Unknown error"));
+    }
+}
+
+void ApplicationTerminate() {
+    gTerminateRequested.store(true);
+    if (TerminateAction()) {
+        TerminateAction()();
+        return;
+    }
+    // Queued, so that a request made before the message loop runs (an automatic start that
+    // exits, while the main window is being created) still ends the loop when it starts.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+bool ApplicationTerminateRequested() {
+    return gTerminateRequested.load();
+}
+
+void SetTerminateAction(std::function<void()> action) {
+    TerminateAction() = std::move(action);
+}
+
+void ResetApplicationTerminate() {
+    gTerminateRequested.store(false);
+}

@@ -1,0 +1,35 @@
+// The application's default error display and its terminate request.
+//
+// Qt does not let exceptions pass through its event loop, so every event handler that may raise
+// is connected through Guarded(): an exception that escapes the handler is shown in a message box
+// with its message, and the program goes on.
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <utility>
+
+// Shows the error's message the way an error escaping an event handler is shown: a modal message
+// box titled with the application's name. Exception's own message text is used when it is one.
+void ApplicationShowException(const std::exception& error);
+void ApplicationShowExceptionMessage(const QString& message);
+// Replaces the message box (tests record the messages instead); an empty function restores it.
+void SetExceptionDisplay(std::function<void(const QString& message)> display);
+
+// Runs handler(); an exception that escapes it goes to the default error display.
+void RunGuarded(const std::function<void()>& handler);
+
+// Wraps a handler for QObject::connect: the returned functor takes no arguments and runs the
+// handler under RunGuarded.
+template <class F> auto Guarded(F handler) {
+    return [handler = std::move(handler)]() { RunGuarded(handler); };
+}
+
+// Asks the application to end: the message loop ends as soon as it runs (at once when it is
+// running, at its start when the request comes before it). Tests replace the action.
+void ApplicationTerminate();
+bool ApplicationTerminateRequested();
+void SetTerminateAction(std::function<void()> action); // empty restores the default
+void ResetApplicationTerminate();                      // tests: forget an earlier request

@@ -1,0 +1,108 @@
+#include "toolkit/widgets/UpDown.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QToolButton>
+
+TUpDown::TUpDown(QWidget* parent) : QWidget(parent) {
+    FUp = new QToolButton(this);
+    FUp->setObjectName(QStringLiteral("Up"));
+    FUp->setArrowType(Qt::UpArrow);
+    FUp->setAutoRepeat(true);
+    FUp->setFocusPolicy(Qt::NoFocus);
+    FDown = new QToolButton(this);
+    FDown->setObjectName(QStringLiteral("Down"));
+    FDown->setArrowType(Qt::DownArrow);
+    FDown->setAutoRepeat(true);
+    FDown->setFocusPolicy(Qt::NoFocus);
+    connect(FUp, &QToolButton::clicked, this, [this] { Step(+1); });
+    connect(FDown, &QToolButton::clicked, this, [this] { Step(-1); });
+}
+
+void TUpDown::resizeEvent(QResizeEvent*) {
+    const int half = height() / 2;
+    FUp->setGeometry(0, 0, width(), half);
+    FDown->setGeometry(0, half, width(), height() - half);
+}
+
+void TUpDown::SetAssociate(QLineEdit* edit) {
+    if (FAssociate) {
+        FAssociate->removeEventFilter(this);
+        disconnect(FAssociate, nullptr, this, nullptr);
+    }
+    FAssociate = edit;
+    if (FAssociate) {
+        FAssociate->installEventFilter(this);
+        connect(FAssociate, &QLineEdit::textEdited, this, &TUpDown::OnTextEdited);
+        WriteText();
+    }
+}
+
+void TUpDown::SetRange(int min, int max) {
+    FMin = qMin(min, max);
+    FMax = qMax(min, max);
+    SetPosition(FPosition);
+}
+
+void TUpDown::SetPosition(int position) {
+    const int bounded = qBound(FMin, position, FMax);
+    const bool changed = bounded != FPosition;
+    FPosition = bounded;
+    WriteText();
+    if (changed)
+        emit Changed(FPosition);
+}
+
+bool TUpDown::ParseNumber(const QString& text, int* value) {
+    const QString trimmed = text.trimmed();
+    bool ok = false;
+    int number = QLocale().toInt(trimmed, &ok);
+    if (!ok)
+        number = QLocale::c().toInt(trimmed, &ok);
+    if (!ok) {
+        // Digit grouping of another locale than the current one.
+        QString plain = trimmed;
+        plain.remove(QLatin1Char(',')).remove(QLatin1Char('.')).remove(QLatin1Char(' '));
+        plain.remove(QChar(0x00A0)).remove(QChar(0x202F)).remove(QLatin1Char('\''));
+        number = plain.toInt(&ok);
+        ok = ok && !plain.isEmpty();
+    }
+    if (ok && value)
+        *value = number;
+    return ok;
+}
+
+void TUpDown::OnTextEdited(const QString& text) {
+    int value = 0;
+    if (!ParseNumber(text, &value))
+        return;
+    const int bounded = qBound(FMin, value, FMax);
+    if (bounded != FPosition) {
+        FPosition = bounded;
+        emit Changed(FPosition);
+    }
+}
+
+void TUpDown::Step(int delta) {
+    // The edit box may hold text that was typed but not yet taken over.
+    if (FAssociate)
+        OnTextEdited(FAssociate->text());
+    SetPosition(FPosition + delta);
+}
+
+void TUpDown::WriteText() {
+    if (FAssociate)
+        FAssociate->setText(QLocale().toString(FPosition));
+}
+
+bool TUpDown::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == FAssociate && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
+            Step(key->key() == Qt::Key_Up ? +1 : -1);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
