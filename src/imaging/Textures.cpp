@@ -218,7 +218,8 @@ void THvBitmap32::InitFromBitmap(TBitmap* bitmap, TProgressVar* progress, TCance
         // without being copied.
         const TBitmap* source = bitmap;
         for (int y = 0; y < FHeight; ++y) {
-            BgrRowToPixels(source->ScanLine(y), Pixels(y), FWidth);
+            if (FWidth > 0) // a bitmap with no columns has no scan lines to read
+                BgrRowToPixels(source->ScanLine(y), Pixels(y), FWidth);
             SetProgress(progress, RowPercent(y, FHeight));
             if (IsCancelled(cancel))
                 break;
@@ -379,7 +380,7 @@ void THvBitmap32::ToBitmap(TBitmap* Bitmap) const {
     Bitmap->SetPixelFormat(TPixelFormat::pf24bit);
     Bitmap->SetSize(FWidth, FHeight);
     try {
-        for (int y = 0; y < FHeight; ++y)
+        for (int y = 0; y < FHeight && FWidth > 0; ++y)
             PixelsToBgrRow(Pixels(y), Bitmap->ScanLine(y), FWidth);
     } catch (...) {
         const int error = errno;

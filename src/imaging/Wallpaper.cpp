@@ -2,6 +2,7 @@
 
 #include "imaging/Textures.h"
 #include "toolkit/ExtCtrls.h"
+#include "toolkit/Jpeg.h"
 
 #include <algorithm>
 #include <cstring>
@@ -114,13 +115,19 @@ std::unique_ptr<TBitmap> PictureToBitmap(TPicture* Picture) {
     TGraphic* graphic = Picture ? Picture->Graphic() : nullptr;
     const int width = Picture ? Picture->Width() : 0;
     const int height = Picture ? Picture->Height() : 0;
-    // An opaque 24-bit bitmap drawn at (0, 0) onto a bitmap of its own size covers every pixel
-    // with its own: share its pixels (copied on the first write to either) instead of filling a
-    // new buffer with white and copying them over it.
-    if (auto* source = dynamic_cast<TBitmap*>(graphic);
-        source && source->Width() == width && source->Height() == height &&
-        source->Image().format() == QImage::Format_BGR888 && !source->Image().isNull()) {
-        bitmap->SetImage(source->Image(), TPixelFormat::pf24bit);
+    // An opaque 24-bit picture (a bitmap, a decoded JPEG) drawn at (0, 0) onto a bitmap of its
+    // own size covers every pixel with its own: share its pixels (copied on the first write to
+    // either) instead of filling a new buffer with white and copying them over it.
+    const QImage* opaque = nullptr;
+    if (auto* source = dynamic_cast<TBitmap*>(graphic)) {
+        opaque = &source->Image();
+    } else if (auto* jpeg = dynamic_cast<TJPEGImage*>(graphic); jpeg && !jpeg->Empty()) {
+        jpeg->DIBNeeded(); // decodes, with its progress events, as drawing it would
+        opaque = &jpeg->Image();
+    }
+    if (opaque && !opaque->isNull() && opaque->format() == QImage::Format_BGR888 &&
+        opaque->width() == width && opaque->height() == height) {
+        bitmap->SetImage(*opaque, TPixelFormat::pf24bit);
         return bitmap;
     }
     bitmap->SetPixelFormat(TPixelFormat::pf24bit);
