@@ -270,13 +270,16 @@ void Decoder::ReadPalette() {
     const size_t entry = FHeaderSize == 12 ? 3 : 4;
     const size_t start = FInfo + FHeaderSize + FMaskBytes;
     const uint64_t maxEntries = FBitCount <= 8 ? (uint64_t(1) << FBitCount) : 0;
-    const uint64_t declared = FColorsUsed ? FColorsUsed : maxEntries;
-    if (start + declared * entry > FSize)
-        Invalid(QStringLiteral("the palette of %1 colours does not fit in the file").arg(declared));
-    uint64_t count = std::min(declared, maxEntries);
+    // A declared colour count must fit in the file, even where only 2^bits entries are used.
+    if (start + uint64_t(FColorsUsed) * entry > FSize)
+        Invalid(
+            QStringLiteral("the palette of %1 colours does not fit in the file").arg(FColorsUsed));
+    uint64_t count = FColorsUsed ? std::min<uint64_t>(FColorsUsed, maxEntries) : maxEntries;
     // A pixel data offset inside the palette cuts it short (OS/2 files store no colour count).
     if (FOffBits > start && FOffBits < start + count * entry)
         count = (FOffBits - start) / entry;
+    if (start + count * entry > FSize)
+        Invalid(QStringLiteral("the palette is truncated"));
     FPaletteCount = uint32_t(count);
     for (uint32_t i = 0; i < FPaletteCount; ++i) {
         const uint8_t* p = FData + start + i * entry;
@@ -404,7 +407,7 @@ QImage Decoder::DecodeRle() {
     int64_t x = 0, y = 0;
     for (;;) {
         if (p + 2 > end) {
-            if (y >= h)
+            if (y >= h || (y == h - 1 && x == w))
                 break; // every row written; only the end-of-bitmap mark is missing
             Invalid(QStringLiteral("the compressed pixel data is truncated"));
         }
