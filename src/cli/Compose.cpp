@@ -1,0 +1,240 @@
+// tapestrix-compose: composes a wallpaper the way the program does, for scripts, cron jobs,
+// benchmarks and checks. See ComposeOptions.h for the command line.
+#include "cli/ComposeOptions.h"
+
+#include "imaging/Hv3DException.h"
+#include "imaging/Wallpaper.h"
+#include "toolkit/Graphics.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QSaveFile>
+
+#include <condition_variable>
+#include <cstdio>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+#ifdef TAPESTRIX_HAVE_XCB
+#include <xcb/xcb.h>
+#endif
+
+namespace {
+
+void Print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// True when a window system answers; without one Qt's offscreen platform is used, so the tool
+// runs from cron jobs and over ssh.
+bool WindowSystemAvailable() {
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return true;
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+#ifdef TAPESTRIX_HAVE_XCB
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool ok = connection && !xcb_connection_has_error(connection);
+    if (connection)
+        xcb_disconnect(connection);
+    return ok;
+#else
+    return true;
+#endif
+}
+
+// One status line on stderr, rewritten in place while the work runs.
+class TProgressLine {
+public:
+    TProgressLine(TStatusText* status, TProgressVar* progress, bool enabled)
+        : FStatus(status), FProgress(progress), FEnabled(enabled) {
+        if (FEnabled)
+            FThread = std::thread([this] { Run(); });
+    }
+    ~TProgressLine() { Finish(); }
+
+    // Draws the last state and ends the line.
+    void Finish() {
+        if (!FThread.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FStop = true;
+        }
+        FWake.notify_all();
+        FThread.join();
+        Draw();
+        Print(stderr, QStringLiteral("\n"));
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(FMutex);
+        while (!FStop) {
+            Draw();
+            FWake.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    }
+    void Draw() {
+        Print(stderr,
+              QStringLiteral("\r\x1b[K%1 %2%").arg(FStatus->Get()).arg(FProgress->load(), 3));
+    }
+
+    TStatusText* FStatus;
+    TProgressVar* FProgress;
+    bool FEnabled;
+    std::thread FThread;
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    bool FStop = false;
+};
+
+// Loads a picture file by its extension and turns it into a 24-bit bitmap, with the drawing
+// thread's status texts. Status and Progress may be null.
+std::unique_ptr<TBitmap> LoadPicture(const QString& path, TStatusText* status,
+                                     TProgressVar* progress) {
+    TPicture picture;
+    picture.OnProgress = [progress](TObject*, TProgressStage, uint8_t percent, bool, const TRect&,
+                                    const QString&) {
+        if (progress)
+            progress->store(percent);
+    };
+    if (status)
+        status->Set(QStringLiteral("Loading ") + path);
+    picture.LoadFromFile(path);
+    if (status)
+        status->Set(QStringLiteral("Converting ") + path);
+    return PictureToBitmap(&picture);
+}
+
+void PutLe(uint8_t* p, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        p[i] = uint8_t(value >> (8 * i));
+}
+
+// The toolkit's 24-bit BMP file (the bytes of TBitmap::SaveToFile), streamed from the scan
+// lines instead of being built in memory first, and replaced atomically.
+void WriteBmp(const TBitmap& bitmap, const QString& path) {
+    const uint32_t w = uint32_t(bitmap.Width()), h = uint32_t(bitmap.Height());
+    const uint32_t stride = (w * 3 + 3) & ~3u;
+    const uint32_t pixelBytes = stride * h;
+    uint8_t header[54] = {'B', 'M'};
+    PutLe(header + 2, 54 + pixelBytes, 4);
+    PutLe(header + 10, 54, 4);
+    PutLe(header + 14, 40, 4);
+    PutLe(header + 18, w, 4);
+    PutLe(header + 22, h, 4); // positive height: bottom-up rows
+    PutLe(header + 26, 1, 2);
+    PutLe(header + 28, 24, 2);
+    PutLe(header + 34, pixelBytes, 4);
+    PutLe(header + 38, 3780, 4); // 96 dpi in pixels per metre
+    PutLe(header + 42, 3780, 4);
+
+    const QString shown = QDir::toNativeSeparators(path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw EFCreateError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(shown, file.errorString()));
+    const auto put = [&](const char* data, qint64 size) {
+        if (file.write(data, size) != size)
+            throw EFCreateError(
+                QStringLiteral("Cannot write file \"%1\". %2").arg(shown, file.errorString()));
+    };
+    put(reinterpret_cast<const char*>(header), sizeof header);
+    if (w > 0 && h > 0) {
+        const int rowsPerChunk = int(std::max<uint32_t>(1, (1u << 20) / stride));
+        QByteArray chunk(qsizetype(stride) * rowsPerChunk, '\0');
+        for (int y = int(h) - 1; y >= 0;) {
+            int rows = 0;
+            for (; rows < rowsPerChunk && y >= 0; ++rows, --y)
+                std::memcpy(chunk.data() + qsizetype(rows) * stride, bitmap.ScanLine(y), w * 3);
+            put(chunk.constData(), qint64(rows) * stride);
+        }
+    }
+    if (!file.commit())
+        throw EFCreateError(
+            QStringLiteral("Cannot write file \"%1\". %2").arg(shown, file.errorString()));
+}
+
+} // namespace
+
+int RunCompose(const TComposeOptions& options) {
+    TStatusText status;
+    TProgressVar progress{0};
+    TCancelVar cancel{false};
+    TProgressLine line(&status, &progress, !options.Quiet && isatty(STDERR_FILENO));
+
+    // Colour: a background text starting with "#" is a colour text; anything else gives 0.
+    const bool colourText = IsColorText(options.Background);
+    const TColor colour = colourText ? TextToColor(options.Background) : TColor(0);
+    const QString backgroundPath = colourText ? QString() : options.Background;
+
+    // The two pictures decode at the same time; the foreground's progress is shown.
+    std::future<std::unique_ptr<TBitmap>> background;
+    if (!backgroundPath.isEmpty())
+        background = std::async(std::launch::async, LoadPicture, backgroundPath, nullptr, nullptr);
+    std::unique_ptr<TBitmap> foreground;
+    if (!options.Foreground.isEmpty())
+        foreground = LoadPicture(options.Foreground, &status, &progress);
+    std::unique_ptr<TBitmap> backgroundBitmap;
+    if (background.valid()) {
+        if (options.Foreground.isEmpty())
+            status.Set(QStringLiteral("Loading ") + backgroundPath);
+        backgroundBitmap = background.get();
+    }
+
+    std::unique_ptr<TBitmap> image =
+        ComposeWallpaper(options.Width, options.Height, foreground.get(), backgroundBitmap.get(),
+                         options.Tile, colour, &status, &progress, &cancel);
+    foreground.reset();
+    backgroundBitmap.reset();
+    status.Set(QStringLiteral("Saving image to file..."));
+    WriteBmp(*image, options.Output);
+    status.Set(QStringLiteral("Done."));
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    TComposeOptions options;
+    try {
+        options = ParseComposeOptions(arguments);
+    } catch (const TUsageError& e) {
+        Print(stderr, QStringLiteral("tapestrix-compose: %1\nTry \"tapestrix-compose --help\".\n")
+                          .arg(e.Message));
+        return 2;
+    }
+    if (options.Mode == TComposeMode::Help) {
+        Print(stdout, ComposeHelpText());
+        return 0;
+    }
+
+    // Qt's own notes (such as the missing runtime folder under cron) are not this tool's output.
+    if (qEnvironmentVariableIsEmpty("TAPESTRIX_QT_MESSAGES"))
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                Print(stderr, text + QLatin1Char('\n'));
+        });
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !WindowSystemAvailable())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+
+    // Errors are printed once, below; the imaging errors' box has nothing to add here.
+    SetHv3DPresenter([](const QString&) {});
+    try {
+        return options.Mode == TComposeMode::Apply ? RunApply(options) : RunCompose(options);
+    } catch (const Exception& e) {
+        Print(stderr, QStringLiteral("tapestrix-compose: %1\n").arg(e.Message()));
+    } catch (const std::exception& e) {
+        Print(stderr,
+              QStringLiteral("tapestrix-compose: %1\n").arg(QString::fromLocal8Bit(e.what())));
+    }
+    return 1;
+}

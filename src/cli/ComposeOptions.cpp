@@ -1,0 +1,118 @@
+#include "cli/ComposeOptions.h"
+
+#include "toolkit/Graphics.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+void ParseSize(const QString& text, TComposeOptions& options) {
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,6})[xX](\\d{1,6})$"));
+    const QRegularExpressionMatch m = pattern.match(text);
+    if (!m.hasMatch())
+        throw TUsageError{
+            QStringLiteral("--size takes WIDTHxHEIGHT in pixels, such as 1920x1080, not \"%1\"")
+                .arg(text)};
+    const int w = m.captured(1).toInt(), h = m.captured(2).toInt();
+    if (w < 1 || h < 1 || w > kMaxPictureSide || h > kMaxPictureSide ||
+        int64_t(w) * h > kMaxPicturePixels)
+        throw TUsageError{QStringLiteral("--size %1 x %2 is outside 1 x 1 to %3 pixels")
+                              .arg(w)
+                              .arg(h)
+                              .arg(kMaxPicturePixels)};
+    options.Width = w;
+    options.Height = h;
+}
+
+} // namespace
+
+TComposeOptions ParseComposeOptions(const QStringList& arguments) {
+    TComposeOptions options;
+    bool haveSize = false, apply = false;
+    for (int i = 0; i < arguments.size(); ++i) {
+        QString arg = arguments[i];
+        QString value;
+        bool inlineValue = false;
+        if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('='))) {
+            value = arg.mid(arg.indexOf(QLatin1Char('=')) + 1);
+            arg = arg.left(arg.indexOf(QLatin1Char('=')));
+            inlineValue = true;
+        }
+        const auto takeValue = [&]() -> QString {
+            if (inlineValue)
+                return value;
+            if (i + 1 >= arguments.size())
+                throw TUsageError{QStringLiteral("%1 needs a value").arg(arg)};
+            return arguments[++i];
+        };
+        const auto noValue = [&] {
+            if (inlineValue)
+                throw TUsageError{QStringLiteral("%1 takes no value").arg(arg)};
+        };
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            noValue();
+            options.Mode = TComposeMode::Help;
+            return options;
+        } else if (arg == QLatin1String("--size")) {
+            ParseSize(takeValue(), options);
+            haveSize = true;
+        } else if (arg == QLatin1String("--foreground")) {
+            options.Foreground = takeValue();
+        } else if (arg == QLatin1String("--background")) {
+            options.Background = takeValue();
+        } else if (arg == QLatin1String("--tile")) {
+            noValue();
+            options.Tile = true;
+        } else if (arg == QLatin1String("--output")) {
+            options.Output = takeValue();
+            if (options.Output.isEmpty())
+                throw TUsageError{QStringLiteral("--output needs a file name")};
+        } else if (arg == QLatin1String("--quiet") || arg == QLatin1String("-q")) {
+            noValue();
+            options.Quiet = true;
+        } else if (arg == QLatin1String("--apply")) {
+            noValue();
+            apply = true;
+        } else {
+            throw TUsageError{QStringLiteral("unknown argument \"%1\"").arg(arguments[i])};
+        }
+    }
+    if (apply) {
+        if (haveSize || !options.Output.isEmpty())
+            throw TUsageError{QStringLiteral(
+                "--apply composes at the screen's size into the wallpaper file; it takes no "
+                "--size or --output")};
+        options.Mode = TComposeMode::Apply;
+        return options;
+    }
+    if (!haveSize)
+        throw TUsageError{QStringLiteral("--size is required")};
+    if (options.Output.isEmpty())
+        throw TUsageError{QStringLiteral("--output is required")};
+    return options;
+}
+
+QString ComposeHelpText() {
+    return QStringLiteral(
+        "Usage: tapestrix-compose --size WIDTHxHEIGHT [--foreground FILE]\n"
+        "                         [--background FILE|COLOUR] [--tile] --output FILE.bmp\n"
+        "\n"
+        "Composes a wallpaper exactly as Tapestrix does and writes it as a 24-bit BMP file.\n"
+        "\n"
+        "  --size WIDTHxHEIGHT   size of the picture made, in pixels (for example 1920x1080)\n"
+        "  --foreground FILE     picture scaled to the largest size that fits with its\n"
+        "                        proportions kept, and centred (BMP, JPEG, ICO, EMF, WMF)\n"
+        "  --background VALUE    what a preset's background holds: a picture file, or a\n"
+        "                        colour text \"#\" + hexadecimal colour value, red in the low\n"
+        "                        byte (\"#FF\" red, \"#FF0000\" blue, \"#8000000F\" the button\n"
+        "                        face colour); absent or empty means black\n"
+        "  --tile                repeat the background picture at its own size from the\n"
+        "                        top-left corner instead of stretching it to the whole size\n"
+        "  --output FILE.bmp     the file to write (replaced when it exists)\n"
+        "  --quiet               no progress line (it is shown only when stderr is a terminal)\n"
+        "  --help                this text\n"
+        "\n"
+        "Without a window system the offscreen platform is used, so it runs from scripts and\n"
+        "cron jobs. Exit status: 0 when the file was written, 1 on an error (the message goes to\n"
+        "stderr), 2 for a command line that cannot be used.\n");
+}

@@ -1,0 +1,220 @@
+// tapestrix-compose run as a process: options, errors, exit codes, and output identical to the
+// composer's for the same inputs.
+#include "imaging/Wallpaper.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+struct Result {
+    int Code = -1;
+    QString Out;
+    QString Err;
+};
+
+Result RunCli(const QStringList& arguments, QProcessEnvironment env = QProcessEnvironment()) {
+    QProcess process;
+    if (env.isEmpty())
+        env = QProcessEnvironment::systemEnvironment();
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TAPESTRIX_COMPOSE_EXE), arguments);
+    EXPECT_TRUE(process.waitForFinished(60000)) << "tapestrix-compose did not finish";
+    Result r;
+    r.Code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.Out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    r.Err = QString::fromLocal8Bit(process.readAllStandardError());
+    return r;
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::unique_ptr<TBitmap> Noise(int w, int h, uint64_t seed) {
+    auto bitmap = std::make_unique<TBitmap>(w, h);
+    std::mt19937_64 rng(seed);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* line = bitmap->ScanLine(y);
+        for (int x = 0; x < 3 * w; ++x)
+            line[x] = uint8_t(rng() >> 7);
+    }
+    return bitmap;
+}
+
+class ComposeCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Dir.isValid());
+        Foreground = Dir.filePath(QStringLiteral("fg.bmp"));
+        Background = Dir.filePath(QStringLiteral("bg.bmp"));
+        Noise(97, 61, 1)->SaveToFile(Foreground);
+        Noise(143, 117, 2)->SaveToFile(Background);
+    }
+    // What the composer makes of the same files in this process.
+    QByteArray InProcess(int w, int h, const QString& fg, const QString& bg, bool tile,
+                         TColor colour) {
+        std::unique_ptr<TBitmap> f, b;
+        if (!fg.isEmpty()) {
+            TPicture p;
+            p.LoadFromFile(fg);
+            f = PictureToBitmap(&p);
+        }
+        if (!bg.isEmpty()) {
+            TPicture p;
+            p.LoadFromFile(bg);
+            b = PictureToBitmap(&p);
+        }
+        return ComposeWallpaper(w, h, f.get(), b.get(), tile, colour, nullptr, nullptr, nullptr)
+            ->SaveToBytes();
+    }
+
+    QTemporaryDir Dir;
+    QString Foreground, Background;
+};
+
+TEST_F(ComposeCli, HelpExplainsEveryOption) {
+    const Result r = RunCli({QStringLiteral("--help")});
+    EXPECT_EQ(r.Code, 0);
+    for (const char* option :
+         {"--size", "--foreground", "--background", "--tile", "--output", "--quiet", "--help"})
+        EXPECT_TRUE(r.Out.contains(QLatin1String(option))) << option;
+}
+
+TEST_F(ComposeCli, UnusableCommandLinesExitWithTwo) {
+    const QString out = Dir.filePath(QStringLiteral("o.bmp"));
+    const QList<QStringList> cases = {
+        {},
+        {"--output", out},
+        {"--size", "640x480"},
+        {"--size", "640", "--output", out},
+        {"--size", "0x10", "--output", out},
+        {"--size", "640x480", "--output", out, "--bogus"},
+        {"--size", "640x480", "--output"},
+        {"--size=640x480", "--tile=yes", "--output", out},
+    };
+    for (const QStringList& args : cases) {
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.Code, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.Err.contains(QLatin1String("--help"))) << r.Err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(out));
+}
+
+TEST_F(ComposeCli, SameBytesAsTheComposer) {
+    struct Case {
+        QStringList Args;
+        QString Fg, Bg;
+        bool Tile;
+        TColor Colour;
+        int W, H;
+    };
+    const Case cases[] = {
+        {{"--background", "#FF"}, {}, {}, false, clRed, 40, 30},
+        {{"--background", "#ff0000"}, {}, {}, false, clBlue, 31, 7},
+        {{}, {}, {}, false, 0, 13, 9},
+        {{"--background", ""}, {}, {}, false, 0, 13, 9},
+        {{"--foreground", Foreground}, Foreground, {}, false, 0, 200, 150},
+        {{"--background", Background}, {}, Background, false, 0, 320, 200},
+        {{"--background", Background, "--tile"}, {}, Background, true, 0, 320, 200},
+        {{"--foreground", Foreground, "--background", Background},
+         Foreground,
+         Background,
+         false,
+         0,
+         301,
+         199},
+        {{"--foreground", Foreground, "--background", "#8000000F"},
+         Foreground,
+         {},
+         false,
+         clBtnFace,
+         120,
+         120},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const QString out = Dir.filePath(QStringLiteral("out%1.bmp").arg(n++));
+        QStringList args = c.Args;
+        args << "--size" << QStringLiteral("%1x%2").arg(c.W).arg(c.H) << "--output" << out;
+        const Result r = RunCli(args);
+        ASSERT_EQ(r.Code, 0) << args.join(' ').toStdString() << "\n" << r.Err.toStdString();
+        EXPECT_TRUE(r.Err.isEmpty())
+            << "no progress line when stderr is not a terminal: " << r.Err.toStdString();
+        if (c.Colour == clBtnFace)
+            continue; // the palette of another process's platform; size and format only
+        EXPECT_EQ(ReadFile(out), InProcess(c.W, c.H, c.Fg, c.Bg, c.Tile, c.Colour))
+            << args.join(' ').toStdString();
+    }
+}
+
+TEST_F(ComposeCli, OutputIsTheSameRunToRun) {
+    const QString a = Dir.filePath(QStringLiteral("a.bmp")),
+                  b = Dir.filePath(QStringLiteral("b.bmp"));
+    const QStringList common = {"--size",       "257x133",  "--foreground", Foreground,
+                                "--background", Background, "--quiet"};
+    ASSERT_EQ(RunCli(common + QStringList{"--output", a}).Code, 0);
+    ASSERT_EQ(RunCli(common + QStringList{"--output", b}).Code, 0);
+    const QByteArray bytes = ReadFile(a);
+    EXPECT_EQ(bytes.size(), 54 + 772 * 133); // rows of 771 bytes padded to 772
+    EXPECT_EQ(bytes, ReadFile(b));
+    EXPECT_EQ(bytes.left(2), QByteArray("BM"));
+    EXPECT_EQ(uint8_t(bytes[28]), 24) << "24 bits per pixel";
+}
+
+TEST_F(ComposeCli, JpegPictures) {
+    REQUIRE_TESTDATA();
+    const QString jpeg = testsupport::testData(QStringLiteral("jpeg/testorig.jpg"));
+    const QString out = Dir.filePath(QStringLiteral("j.bmp"));
+    const Result r = RunCli(
+        {"--size", "160x90", "--foreground", jpeg, "--background", Background, "--output", out});
+    ASSERT_EQ(r.Code, 0) << r.Err.toStdString();
+    EXPECT_EQ(ReadFile(out), InProcess(160, 90, jpeg, Background, false, 0));
+}
+
+TEST_F(ComposeCli, ErrorsPrintTheMessageAndExitWithOne) {
+    const QString out = Dir.filePath(QStringLiteral("e.bmp"));
+    Result r = RunCli({"--size", "10x10", "--foreground", Dir.filePath(QStringLiteral("none.bmp")),
+                       "--output", out});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(r.Err.contains(QLatin1String("none.bmp"))) << r.Err.toStdString();
+
+    r = RunCli({"--size", "10x10", "--background", "#12G4", "--output", out});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(r.Err.contains(QLatin1String("'0x12G4' is not a valid integer value")))
+        << r.Err.toStdString();
+
+    r = RunCli({"--size", "10x10", "--background", Dir.filePath(QStringLiteral("x.txt")),
+                "--output", out});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(r.Err.contains(QLatin1String("Unknown picture file extension (.txt)")))
+        << r.Err.toStdString();
+
+    r = RunCli({"--size", "10x10", "--output", Dir.filePath(QStringLiteral("no/such/dir/o.bmp"))});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(r.Err.contains(QLatin1String("o.bmp"))) << r.Err.toStdString();
+    EXPECT_FALSE(QFile::exists(out));
+}
+
+TEST_F(ComposeCli, RunsWithoutAWindowSystem) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    const QString out = Dir.filePath(QStringLiteral("n.bmp"));
+    const Result r = RunCli({"--size", "64x48", "--foreground", Foreground, "--output", out}, env);
+    EXPECT_EQ(r.Code, 0) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.isEmpty()) << r.Err.toStdString();
+    EXPECT_EQ(ReadFile(out).size(), 54 + 64 * 3 * 48);
+}
+
+} // namespace
