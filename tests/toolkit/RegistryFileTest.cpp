@@ -1,0 +1,143 @@
+// The registry's file text: everything written reads back the same, and the text stays the one a
+// person can read and edit.
+#include "toolkit/RegistryFile.h"
+
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TRegFileValue Str(const QString& text) {
+    TRegFileValue value;
+    value.Text = text;
+    return value;
+}
+
+TRegFileValue Bin(const QByteArray& bytes) {
+    TRegFileValue value;
+    value.Type = TRegFileValue::Kind::Binary;
+    value.Bytes = bytes;
+    return value;
+}
+
+QString RandomText(QRandomGenerator& rng, int maxLength) {
+    // Printable ASCII, every character the format escapes, controls and non-ASCII text.
+    static const QString pool =
+        QStringLiteral(" @\"\\%=[];#\n\r\t\x01\x7f/aZ09.,:-_éü☃€\u00a0\u2028\u3000") +
+        QChar(0xD83D) + QChar(0xDE00); // a surrogate pair
+    QString text;
+    const int length = int(rng.bounded(maxLength + 1));
+    for (int i = 0; i < length; ++i) {
+        const int pick = int(rng.bounded(pool.size()));
+        if (pool[pick].isHighSurrogate() || pool[pick].isLowSurrogate())
+            text += QString(pool.mid(pool.size() - 2, 2));
+        else
+            text += pool[pick];
+    }
+    return text;
+}
+
+QString RandomName(QRandomGenerator& rng) {
+    QString name;
+    do {
+        name = RandomText(rng, 8).remove(QLatin1Char('\\')).remove(QLatin1Char('/'));
+    } while (name.isEmpty());
+    return name;
+}
+
+} // namespace
+
+TEST(RegistryFile, TheTextIsPlainWhereItCanBe) {
+    TRegFileData data;
+    data.Sections[QString()][QStringLiteral("LastChange")] = Bin(QByteArray::fromHex("00ff10"));
+    data.Sections[QStringLiteral("Options")][QStringLiteral("Foreground")] =
+        Str(QStringLiteral("/home/me/My Pictures/a, b.jpg"));
+    data.Sections[QStringLiteral("Options")][QStringLiteral("Padded")] = Str(QStringLiteral(" x "));
+    data.Sections[QStringLiteral("Options")][QStringLiteral("At")] = Str(QStringLiteral("@x"));
+    data.Sections[QStringLiteral("Options")][QStringLiteral("Lines")] =
+        Str(QStringLiteral("a\nb\\c"));
+    data.Sections[QStringLiteral("Preset0\\Deeper")][QStringLiteral("a=b")] = Str(QString());
+    data.Sections[QStringLiteral("Empty")];
+    const QByteArray text = SerializeRegFile(data);
+    EXPECT_EQ(text, QByteArray("LastChange=@Binary(00ff10)\n"
+                               "\n[Empty]\n"
+                               "\n[Options]\n"
+                               "At=\"@x\"\n"
+                               "Foreground=/home/me/My Pictures/a, b.jpg\n"
+                               "Lines=a\\nb\\\\c\n"
+                               "Padded=\" x \"\n"
+                               "\n[Preset0\\Deeper]\n"
+                               "a%3Db=\n"));
+    const TRegFileData back = ParseRegFile(text);
+    EXPECT_FALSE(back.Damaged);
+    EXPECT_EQ(back, data);
+}
+
+TEST(RegistryFile, RandomContentSurvivesTheRoundTrip) {
+    QRandomGenerator rng(20240607);
+    for (int round = 0; round < 300; ++round) {
+        TRegFileData data;
+        const int sections = int(rng.bounded(5));
+        for (int s = 0; s < sections; ++s) {
+            QString path = s == 0 ? QString() : RandomName(rng);
+            if (rng.bounded(3) == 0 && !path.isEmpty())
+                path += QLatin1Char('\\') + RandomName(rng);
+            auto& values = data.Sections[path];
+            const int count = int(rng.bounded(6));
+            for (int v = 0; v < count; ++v) {
+                if (rng.bounded(2) == 0) {
+                    QByteArray bytes(int(rng.bounded(20)), '\0');
+                    for (char& b : bytes)
+                        b = char(rng.bounded(256));
+                    values[RandomName(rng)] = Bin(bytes);
+                } else {
+                    values[RandomName(rng)] = Str(RandomText(rng, 24));
+                }
+            }
+        }
+        const QByteArray text = SerializeRegFile(data);
+        const TRegFileData back = ParseRegFile(text);
+        ASSERT_FALSE(back.Damaged) << text.toStdString();
+        ASSERT_EQ(back, data) << text.toStdString();
+    }
+}
+
+TEST(RegistryFile, HandWrittenTextIsReadLeniently) {
+    const TRegFileData data = ParseRegFile("\xEF\xBB\xBF; a comment\r\n"
+                                           "  Top = spaced value  \r\n"
+                                           "# another comment\n"
+                                           "[ Options ]\n"
+                                           "Quoted=\"  kept  \"\n"
+                                           "Odd=\\q stays\n"
+                                           "Unknown=@Variant(1)\n"
+                                           "BadHex=@Binary(123)\n"
+                                           "Dup=1\n"
+                                           "Dup=2\n");
+    EXPECT_FALSE(data.Damaged);
+    EXPECT_EQ(data.Sections[QString()][QStringLiteral("Top")], Str(QStringLiteral("spaced value")));
+    const auto options = data.Sections.value(QStringLiteral("Options"));
+    EXPECT_EQ(options.value(QStringLiteral("Quoted")), Str(QStringLiteral("  kept  ")));
+    EXPECT_EQ(options.value(QStringLiteral("Odd")), Str(QStringLiteral("\\q stays")));
+    EXPECT_EQ(options.value(QStringLiteral("Unknown")).Type, TRegFileValue::Kind::Other);
+    EXPECT_EQ(options.value(QStringLiteral("BadHex")).Type, TRegFileValue::Kind::Other);
+    EXPECT_EQ(options.value(QStringLiteral("Dup")), Str(QStringLiteral("2")));
+    // Values of unknown type are written back as they were found.
+    EXPECT_TRUE(SerializeRegFile(data).contains("Unknown=@Variant(1)\n"));
+}
+
+TEST(RegistryFile, DamageIsNotedAndTheRestStillRead) {
+    const TRegFileData data = ParseRegFile(QByteArray("Good=1\n"
+                                                      "no equals sign\n"
+                                                      "=no name\n"
+                                                      "[Broken\n"
+                                                      "Lost=1\n"
+                                                      "[Fine]\n"
+                                                      "Kept=\xff\xfe\n"));
+    EXPECT_TRUE(data.Damaged);
+    EXPECT_EQ(data.Sections[QString()].keys(), QStringList{QStringLiteral("Good")});
+    EXPECT_FALSE(data.Sections.contains(QStringLiteral("Broken")));
+    EXPECT_TRUE(data.Sections[QStringLiteral("Fine")].contains(QStringLiteral("Kept")));
+    for (const auto& values : data.Sections)
+        EXPECT_FALSE(values.contains(QStringLiteral("Lost")));
+}
