@@ -94,11 +94,8 @@ tsan)
     deps
     export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/tests/tsan.supp}
     configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTRIX_SANITIZE=thread
-    cmake --build build-tsan -j "$JOBS" --target test_toolkit test_worker
-    QT_QPA_PLATFORM=offscreen build-tsan/tests/test_toolkit --gtest_filter='Thread*'
-    if [ -x build-tsan/tests/test_worker ]; then
-        QT_QPA_PLATFORM=offscreen build-tsan/tests/test_worker
-    fi
+    cmake --build build-tsan -j "$JOBS" --target test_threads
+    QT_QPA_PLATFORM=offscreen build-tsan/tests/test_threads
     ;;
 fuzz)
     deps

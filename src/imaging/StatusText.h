@@ -22,7 +22,9 @@ public:
         std::function<void(const QString&)> observer;
         {
             std::lock_guard<std::mutex> lock(FMutex);
-            FText = text;
+            // A deep copy: the stored text never shares its buffer (and so its reference count)
+            // with a string of another thread.
+            FText = QString(text.constData(), text.size());
             observer = FObserver;
         }
         if (observer)
@@ -30,7 +32,7 @@ public:
     }
     QString Get() const {
         std::lock_guard<std::mutex> lock(FMutex);
-        return FText;
+        return QString(FText.constData(), FText.size());
     }
     void SetObserver(std::function<void(const QString&)> observer) {
         std::lock_guard<std::mutex> lock(FMutex);
