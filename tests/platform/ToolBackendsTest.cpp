@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <mutex>
+#include <thread>
 
 using namespace wallpaper;
 
@@ -139,18 +141,31 @@ TEST_F(ToolBackendsTest, SwaybgOutlivesTheCallAndTheNextChangeEndsIt) {
         return text.at(text.lastIndexOf(')') + 2) != 'Z';
     };
 
+    // Ends the fake swaybg processes however the test ends.
+    struct Reaper {
+        std::vector<qint64> pids;
+        ~Reaper() {
+            for (qint64 pid : pids) {
+                QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+                if (pid > 0 && comm.open(QIODevice::ReadOnly) && comm.readAll() == "swaybg\n")
+                    ::kill(pid_t(pid), SIGKILL);
+            }
+        }
+    } reaper;
+
     setWlrootsWallpaper(c, kImage);
     const qint64 first = pidOf();
+    reaper.pids.push_back(first);
     ASSERT_GT(first, 0);
     EXPECT_TRUE(alive(first));
     setWlrootsWallpaper(c, kImage);
     const qint64 second = pidOf();
+    reaper.pids.push_back(second);
     EXPECT_NE(second, first);
     EXPECT_TRUE(alive(second));
     for (int i = 0; i < 50 && alive(first); ++i)
         QThread::msleep(50);
     EXPECT_FALSE(alive(first)) << "the previous swaybg must be ended";
-    ::kill(pid_t(second), SIGTERM);
 
     const auto calls = FTools.calls();
     ASSERT_EQ(calls.size(), 2u);
@@ -163,4 +178,39 @@ TEST_F(ToolBackendsTest, SwaybgThatEndsAtOnceIsAFailure) {
     FTools.add(QStringLiteral("swaybg"), QStringLiteral("exit 1"));
     const QString failure = failureOf(setWlrootsWallpaper, context());
     EXPECT_TRUE(failure.contains(QStringLiteral("swaybg ended at once"))) << qPrintable(failure);
+}
+
+namespace {
+std::mutex gWarningsMutex;
+QStringList gWarnings;
+void recordWarning(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type != QtDebugMsg && type != QtInfoMsg) {
+        std::lock_guard<std::mutex> lock(gWarningsMutex);
+        gWarnings << text;
+    }
+}
+} // namespace
+
+TEST_F(ToolBackendsTest, ToolsRunFromAThreadQtDidNotStart) {
+    // The drawing thread is a plain std::thread: no Qt event dispatcher there.
+    FTools.add(QStringLiteral("swaymsg"));
+    FTools.add(QStringLiteral("hangs"), QStringLiteral("exec sleep 30"));
+    const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
+    QString failure;
+    std::thread worker([&] {
+        setSwayWallpaper(context(), kImage);
+        Context quick = context();
+        quick.timeoutMs = 200;
+        try {
+            runTool(quick, QStringLiteral("hangs"), {});
+        } catch (const Exception& e) {
+            failure = e.Message();
+        }
+    });
+    worker.join();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(FTools.calls().size(), 2u);
+    EXPECT_TRUE(failure.contains(QStringLiteral("did not finish"))) << qPrintable(failure);
+    std::lock_guard<std::mutex> lock(gWarningsMutex);
+    EXPECT_TRUE(gWarnings.isEmpty()) << qPrintable(gWarnings.join(QLatin1Char('\n')));
 }
