@@ -224,21 +224,16 @@ void Decoder::ReadMasks() {
     uint32_t masks[4] = {};
     if (FCompression == kBiBitFields || FCompression == kBiAlphaBitFields) {
         const int count = FCompression == kBiAlphaBitFields ? 4 : 3;
-        const uint8_t* at = nullptr;
-        if (hs >= 52) { // in the header (52, 56, version 4 and 5)
-            at = FData + FInfo + 40;
+        if (hs >= 52) { // in the header (52, 56, version 4 and 5); alpha from 56 bytes on
+            for (int i = 0; i < (hs >= 56 ? 4 : 3); ++i)
+                masks[i] = U32(FData + FInfo + 40 + 4 * i);
         } else { // after a 40-byte header
             FMaskBytes = size_t(count) * 4;
             if (FSize < FInfo + hs + FMaskBytes)
                 Invalid(QStringLiteral("the file is too short for its colour masks"));
-            at = FData + FInfo + hs;
+            for (int i = 0; i < count; ++i)
+                masks[i] = U32(FData + FInfo + hs + 4 * i);
         }
-        for (int i = 0; i < 3; ++i)
-            masks[i] = U32(at + 4 * i);
-        if (count == 4 && hs < 56)
-            masks[3] = U32(at + 12);
-        else if (hs >= 56)
-            masks[3] = U32(FData + FInfo + 52);
         const uint64_t limit = FBitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
         uint32_t used = 0;
         for (int i = 0; i < 4; ++i) {

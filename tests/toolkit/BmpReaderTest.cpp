@@ -50,8 +50,8 @@ struct BmpFile {
             for (uint32_t v :
                  {Compression, uint32_t(Pixels.size()), 2835u, 2835u, uint32_t(Palette.size()), 0u})
                 Put32(info, v);
-            if (HeaderSize >= 108)
-                for (size_t i = 0; i < 4; ++i)
+            if (HeaderSize >= 52) // 52: colour masks, 56 and more: an alpha mask too
+                for (size_t i = 0; i < (HeaderSize >= 56 ? 4u : 3u); ++i)
                     Put32(info, i < Masks.size() ? Masks[i] : 0);
             info.resize(HeaderSize, '\0');
         }
@@ -186,7 +186,7 @@ TEST(BmpReader, BitFieldsOfAnyContiguousLayout) {
     std::mt19937 rng(11);
     for (int bits : {16, 32}) {
         for (const auto& masks : bits == 16 ? layouts16 : layouts32) {
-            for (int headerSize : {40, 108, 124}) {
+            for (int headerSize : {40, 52, 56, 108, 124}) {
                 SCOPED_TRACE(testing::Message() << bits << " bits, header " << headerSize
                                                 << ", red mask " << masks[0]);
                 BmpFile f;
