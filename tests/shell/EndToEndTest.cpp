@@ -1,0 +1,341 @@
+// The program as a person meets it, under a real X server with a window manager and a
+// notification area: the tray icon, the single instance, the tray menu's change, the automatic
+// start that exits, the automation's timer. Each test has its own X server and private folders.
+// The wallpaper is checked on the root window's pixmap against tapestrix-compose's output for
+// the same preset.
+#include "X11Session.h"
+
+#include "toolkit/Registry.h"
+#include "toolkit/SysUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+using shelltest::TWindowInfo;
+using shelltest::waitUntil;
+using shelltest::X11Session;
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+const QString kInstance = QStringLiteral("tapestrix"); // the windows' WM_CLASS instance
+
+QString programPath() {
+    return QStringLiteral(TAPESTRIX_BINARY_DIR "/src/tapestrix");
+}
+QString composerPath() {
+    return QStringLiteral(TAPESTRIX_BINARY_DIR "/src/tapestrix-compose");
+}
+
+struct TPresetText {
+    QString foreground;
+    QString background;
+    bool tile = false;
+};
+
+// One run of the program in the session.
+class Program {
+public:
+    Program(const X11Session& session, const QStringList& arguments = {}) {
+        FProcess.setProcessEnvironment(session.environment());
+        FProcess.setProcessChannelMode(QProcess::MergedChannels);
+        FProcess.start(programPath(), arguments);
+        FProcess.waitForStarted(10000);
+    }
+    ~Program() {
+        if (FProcess.state() != QProcess::NotRunning) {
+            FProcess.kill();
+            FProcess.waitForFinished(5000);
+        }
+    }
+    bool running() const { return FProcess.state() != QProcess::NotRunning; }
+    // True when it ended by itself with exit status 0 within the time.
+    bool endsWithZero(int timeoutMs) {
+        if (!waitUntil([this] { return !running(); }, timeoutMs))
+            return false;
+        return FProcess.exitStatus() == QProcess::NormalExit && FProcess.exitCode() == 0;
+    }
+    QString output() { return QString::fromLocal8Bit(FProcess.readAll()); }
+    QProcess& process() { return FProcess; }
+
+private:
+    QProcess FProcess;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    // Starts a session; skips the test when something it needs is missing.
+    void startSession(bool tray = true) {
+        if (!QFile::exists(programPath()))
+            GTEST_SKIP() << "the program is not built yet (" << qPrintable(programPath()) << ")";
+        FSession = std::make_unique<X11Session>(kWidth, kHeight, tray);
+        if (!FSession->error().isEmpty())
+            GTEST_SKIP() << "no test desktop: " << qPrintable(FSession->error());
+        SetRegistryRootDir(HKEY_CURRENT_USER, FSession->configHome());
+    }
+    void TearDown() override { SetRegistryRootDir(HKEY_CURRENT_USER, QString()); }
+
+    QString file(const QString& name) const { return FSession->home() + QLatin1Char('/') + name; }
+
+    // Two pictures the presets use: a foreground with a gradient and a small tile.
+    void makePictures() {
+        QImage fg(160, 100, QImage::Format_RGB888);
+        for (int y = 0; y < fg.height(); ++y)
+            for (int x = 0; x < fg.width(); ++x)
+                fg.setPixel(x, y, qRgb(x * 255 / 159, y * 255 / 99, (x + y) & 0xFF));
+        ASSERT_TRUE(fg.save(file(QStringLiteral("fore ground.bmp")), "BMP"));
+        QImage tile(37, 23, QImage::Format_RGB888);
+        for (int y = 0; y < tile.height(); ++y)
+            for (int x = 0; x < tile.width(); ++x)
+                tile.setPixel(x, y, (x / 4 + y / 4) % 2 ? qRgb(200, 30, 60) : qRgb(20, 90, 180));
+        ASSERT_TRUE(tile.save(file(QStringLiteral("tile.bmp")), "BMP"));
+    }
+
+    // The presets of the prepared settings: 0 a foreground on red, 1 the foreground on the tile.
+    std::vector<TPresetText> presets() const {
+        return {{file(QStringLiteral("fore ground.bmp")), QStringLiteral("#FF"), false},
+                {file(QStringLiteral("fore ground.bmp")), file(QStringLiteral("tile.bmp")), true}};
+    }
+
+    // A settings file as a previous run would have left it: the editors on preset 0, the last
+    // used preset 0, and `options` on top.
+    void writeSettings(const std::vector<std::pair<QString, QString>>& options, double lastChange) {
+        TRegIniFile ini(QStringLiteral("Software\\Halvern\\Tapestrix"));
+        const auto list = presets();
+        ini.WriteString(QStringLiteral("Options"), QStringLiteral("Foreground"),
+                        list[0].foreground);
+        ini.WriteString(QStringLiteral("Options"), QStringLiteral("Background"),
+                        list[0].background);
+        ini.WriteInteger(QStringLiteral("Options"), QStringLiteral("LastImage"), 0);
+        for (const auto& [name, value] : options)
+            ini.WriteString(QStringLiteral("Options"), name, value);
+        for (size_t i = 0; i < list.size(); ++i) {
+            const QString section = QStringLiteral("Preset%1").arg(i);
+            ini.WriteString(section, QStringLiteral("Foreground"), list[i].foreground);
+            ini.WriteString(section, QStringLiteral("Background"), list[i].background);
+            ini.WriteBool(section, QStringLiteral("Tile"), list[i].tile);
+        }
+        QByteArray bytes(8, 0);
+        std::memcpy(bytes.data(), &lastChange, 8);
+        ini.WriteBinaryData(QStringLiteral("LastChange"), bytes);
+    }
+
+    // tapestrix-compose's picture of the preset at the screen's size.
+    QImage expected(const TPresetText& preset) {
+        if (!QFile::exists(composerPath()))
+            return QImage();
+        const QString out = file(QStringLiteral("expected.bmp"));
+        QStringList args = {QStringLiteral("--size"),
+                            QStringLiteral("%1x%2").arg(kWidth).arg(kHeight),
+                            QStringLiteral("--quiet"), QStringLiteral("--output"), out};
+        if (!preset.foreground.isEmpty())
+            args << QStringLiteral("--foreground") << preset.foreground;
+        args << QStringLiteral("--background") << preset.background;
+        if (preset.tile)
+            args << QStringLiteral("--tile");
+        QProcess compose;
+        compose.setProcessEnvironment(FSession->environment());
+        compose.start(composerPath(), args);
+        if (!compose.waitForFinished(60000) || compose.exitCode() != 0)
+            return QImage();
+        return QImage(out);
+    }
+
+    // Waits until the root window's pixmap shows `image`.
+    ::testing::AssertionResult rootShows(const QImage& image, int timeoutMs) {
+        int64_t differing = -2;
+        const bool shown = waitUntil(
+            [&] {
+                differing = shelltest::differingPixels(FSession->rootImage(), image);
+                return differing == 0;
+            },
+            timeoutMs, 200);
+        if (shown)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "root pixmap differs from the expected picture in " << differing
+               << " pixels (-1: no pixmap or another size)";
+    }
+
+    std::optional<TWindowInfo> mainWindow() const {
+        const auto big = FSession->bigWindowsOf(kInstance);
+        if (big.size() != 1)
+            return std::nullopt;
+        return big.front();
+    }
+    std::optional<TWindowInfo> trayIcon() const {
+        const auto icons = FSession->trayIconsOf(kInstance);
+        if (icons.size() != 1)
+            return std::nullopt;
+        return icons.front();
+    }
+    // Opens the tray menu and chooses the item with the mnemonic `key`.
+    bool chooseFromTrayMenu(const QString& key) {
+        const auto icon = trayIcon();
+        if (!icon || !FSession->clickAt(*icon, 3))
+            return false;
+        // The menu is a viewable override-redirect window of the program.
+        const bool open = waitUntil(
+            [&] {
+                for (const TWindowInfo& w : FSession->windowsOf(kInstance))
+                    if (w.viewable && w.overrideRedirect && w.geometry.height() > 40)
+                        return true;
+                return false;
+            },
+            5000);
+        return open && FSession->xdotool({QStringLiteral("key"), key});
+    }
+
+    std::unique_ptr<X11Session> FSession;
+};
+
+} // namespace
+
+TEST_F(EndToEnd, FirstStartShowsOnlyTheIconAndSecondStartShowsTheMainWindow) {
+    startSession();
+    Program first(*FSession);
+    ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000))
+        << "no tray icon; output: " << first.output().toStdString();
+    QThread::msleep(1000);
+    EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty()) << "a window shows at the first start";
+    EXPECT_EQ(FSession->trayIconsOf(kInstance).size(), 1u);
+
+    // A second start ends with 0 and the running instance's main window comes up in front.
+    Program second(*FSession, {QStringLiteral("/autostart")});
+    EXPECT_TRUE(second.endsWithZero(20000)) << second.output().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return mainWindow().has_value(); }, 10000))
+        << "main window not shown";
+    EXPECT_EQ(mainWindow()->title, QStringLiteral("Tapestrix"));
+    EXPECT_TRUE(waitUntil([&] { return FSession->activeWindow() == mainWindow()->id; }, 5000))
+        << "main window is not the active window";
+    EXPECT_EQ(FSession->trayIconsOf(kInstance).size(), 1u) << "exactly one icon after a restore";
+    EXPECT_TRUE(first.running());
+
+    // Esc hides it; the process and its icon stay.
+    ASSERT_TRUE(FSession->xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
+    EXPECT_TRUE(waitUntil([&] { return FSession->bigWindowsOf(kInstance).empty(); }, 5000))
+        << "Esc did not hide the main window";
+    EXPECT_TRUE(first.running());
+
+    // A left click on the icon shows it again, in front.
+    const auto icon = trayIcon();
+    ASSERT_TRUE(icon.has_value());
+    ASSERT_TRUE(FSession->clickAt(*icon, 1));
+    ASSERT_TRUE(waitUntil([&] { return mainWindow().has_value(); }, 5000))
+        << "left click on the icon did not show the main window";
+    EXPECT_TRUE(waitUntil([&] { return FSession->activeWindow() == mainWindow()->id; }, 5000));
+
+    // The tray menu's Exit saves the settings and ends the program.
+    ASSERT_TRUE(chooseFromTrayMenu(QStringLiteral("x")));
+    EXPECT_TRUE(first.endsWithZero(15000)) << first.output().toStdString();
+    EXPECT_TRUE(QFile::exists(FSession->configHome() + QStringLiteral("/Halvern/Tapestrix.conf")));
+    EXPECT_TRUE(FSession->trayIconsOf(kInstance).empty());
+}
+
+TEST_F(EndToEnd, TrayMenuChangeNowAppliesTheNextPreset) {
+    startSession();
+    makePictures();
+    writeSettings({}, Now());
+    const QImage want = expected(presets()[1]);
+    if (want.isNull())
+        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+    Program program(*FSession);
+    ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+    ASSERT_TRUE(chooseFromTrayMenu(QStringLiteral("n")));
+    EXPECT_TRUE(rootShows(want, 30000));
+    EXPECT_TRUE(QFile::exists(FSession->dataHome() + QStringLiteral("/Tapestrix.bmp")));
+    EXPECT_TRUE(program.running());
+}
+
+TEST_F(EndToEnd, AutostartWithExitAppliesTheNextPresetAndEnds) {
+    startSession();
+    makePictures();
+    writeSettings({{QStringLiteral("OnAutoStart"), QStringLiteral("1")},
+                   {QStringLiteral("ExitAfterAutoStart"), QStringLiteral("1")}},
+                  1.0);
+    const QImage want = expected(presets()[1]);
+    if (want.isNull())
+        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+    const TDateTime before = Now();
+    Program program(*FSession, {QStringLiteral("/autostart")});
+    EXPECT_TRUE(program.endsWithZero(60000)) << program.output().toStdString();
+    const TDateTime after = Now();
+    EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty());
+    EXPECT_TRUE(rootShows(want, 1000));
+
+    TRegIniFile ini(QStringLiteral("Software\\Halvern\\Tapestrix"));
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("Options"), QStringLiteral("LastImage"), -1), 1);
+    const auto bytes = ini.ReadBinaryData(QStringLiteral("LastChange"));
+    ASSERT_TRUE(bytes.has_value());
+    ASSERT_EQ(bytes->size(), 8);
+    double lastChange = 0;
+    std::memcpy(&lastChange, bytes->constData(), 8);
+    const double slack = 2.0 / 86400.0; // clock resolution of the stored time
+    EXPECT_GE(lastChange, before - slack);
+    EXPECT_LE(lastChange, after + slack);
+}
+
+TEST_F(EndToEnd, AutomationChangesTheWallpaperWhenTheIntervalIsDue) {
+    startSession();
+    makePictures();
+    writeSettings({{QStringLiteral("AutoChange"), QStringLiteral("1")},
+                   {QStringLiteral("Interval"), QStringLiteral("60")}},
+                  1.0); // 31 December 1899: long overdue
+    const QImage want = expected(presets()[1]);
+    if (want.isNull())
+        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+    Program program(*FSession);
+    ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+    // Nothing before the first tick...
+    QThread::msleep(8000);
+    EXPECT_TRUE(FSession->rootImage().isNull() ||
+                shelltest::differingPixels(FSession->rootImage(), want) != 0);
+    // ...and the change at the first tick, 15 seconds after the start.
+    EXPECT_TRUE(rootShows(want, 30000));
+    EXPECT_TRUE(program.running());
+}
+
+TEST_F(EndToEnd, TenSimultaneousStartsLeaveOneInstance) {
+    startSession();
+    std::vector<std::unique_ptr<Program>> starts;
+    for (int i = 0; i < 10; ++i)
+        starts.push_back(std::make_unique<Program>(*FSession));
+    auto ended = [&] {
+        int n = 0;
+        for (const auto& p : starts)
+            n += !p->running();
+        return n;
+    };
+    ASSERT_TRUE(waitUntil([&] { return ended() >= 9; }, 60000)) << ended() << " ended";
+    QThread::msleep(1000);
+    EXPECT_EQ(ended(), 9);
+    for (const auto& p : starts) {
+        if (!p->running()) {
+            EXPECT_EQ(p->process().exitCode(), 0) << p->output().toStdString();
+        }
+    }
+    EXPECT_TRUE(waitUntil([&] { return FSession->trayIconsOf(kInstance).size() == 1; }, 10000))
+        << FSession->trayIconsOf(kInstance).size() << " tray icons";
+    // The nine restore requests showed the one main window.
+    EXPECT_TRUE(waitUntil([&] { return mainWindow().has_value(); }, 10000));
+    EXPECT_EQ(FSession->bigWindowsOf(kInstance).size(), 1u);
+}
+
+TEST_F(EndToEnd, WithoutANotificationAreaTheMainWindowShowsAtStart) {
+    startSession(false);
+    Program program(*FSession);
+    EXPECT_TRUE(waitUntil([&] { return mainWindow().has_value(); }, 15000))
+        << "a program without a tray icon must not hide: " << program.output().toStdString();
+    EXPECT_TRUE(program.running());
+}
