@@ -1,10 +1,35 @@
-// --apply: one desktop job (compose at the primary screen's size, write the per-user wallpaper
-// file, set the desktop wallpaper). Provided with the drawing thread; until then it says so.
+// --apply: one desktop job, run by the drawing thread as the program runs it: compose at the
+// primary screen's size, write the per-user wallpaper file, set the desktop wallpaper.
 #include "cli/ComposeOptions.h"
+#include "worker/BackWallpaper.h"
+
+#include <QGuiApplication>
 
 #include <cstdio>
 
-int RunApply(const TComposeOptions&) {
-    std::fputs("tapestrix-compose: --apply is not available in this build\n", stderr);
-    return 2;
+int RunApply(const TComposeOptions& options) {
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") &&
+        qEnvironmentVariableIsEmpty("TAPESTRIX_ALLOW_OFFSCREEN_APPLY")) {
+        std::fputs("tapestrix-compose: --apply needs a display: it composes at the size of the "
+                   "primary screen and sets that desktop's wallpaper (DISPLAY or WAYLAND_DISPLAY "
+                   "is not set or cannot be reached)\n",
+                   stderr);
+        return 1;
+    }
+    BackBack job(TPreset{options.Foreground, options.Background, options.Tile}, nullptr);
+    if (!options.Quiet)
+        job.SetStatusObserver([](const QString& text) {
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+            std::fflush(stderr);
+        });
+    job.Resume();
+    job.WaitFor(); // serves the job's calls to this (the GUI) thread meanwhile
+    const QString status = job.Status();
+    if (status.startsWith(QLatin1String("Exception: "))) {
+        if (options.Quiet)
+            std::fprintf(stderr, "tapestrix-compose: %s\n", status.toLocal8Bit().constData());
+        return 1;
+    }
+    std::printf("%s\n", GetWallpaperFileName().toLocal8Bit().constData());
+    return 0;
 }

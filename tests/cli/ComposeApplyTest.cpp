@@ -1,0 +1,150 @@
+// tapestrix-compose --apply: one desktop job run as the program runs it. Under a real X server
+// with no desktop environment the root window ends up showing the composition.
+#include "support/TestSupport.h"
+#include "toolkit/Graphics.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#ifdef TAPESTRIX_HAVE_XCB
+#include <xcb/xcb.h>
+#endif
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+struct ApplyResult {
+    int Code = -1;
+    QString Err;
+};
+
+ApplyResult RunCompose(const QStringList& arguments, const QProcessEnvironment& env) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TAPESTRIX_COMPOSE_EXE), arguments);
+    EXPECT_TRUE(process.waitForFinished(60000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+// The environment of a session without a desktop: only the X display.
+QProcessEnvironment BareSession(const QString& dataHome) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION",
+                             "WAYLAND_DISPLAY", "SWAYSOCK", "HYPRLAND_INSTANCE_SIGNATURE",
+                             "XDG_SESSION_TYPE", "QT_QPA_PLATFORM", "DISPLAY"})
+        env.remove(QLatin1String(name));
+    env.insert("XDG_DATA_HOME", dataHome);
+    return env;
+}
+
+TEST(ComposeApply, WithoutADisplayItSaysItNeedsOne) {
+    QTemporaryDir dir;
+    const ApplyResult r = RunCompose({"--apply", "--background", "#FF"}, BareSession(dir.path()));
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(r.Err.contains("--apply needs a display")) << r.Err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("Tapestrix.bmp")));
+}
+
+#ifdef TAPESTRIX_HAVE_XCB
+// An Xvfb of its own on a free display, alive past its last client.
+class Xvfb {
+public:
+    Xvfb(int width, int height) {
+        const QString exe = QStandardPaths::findExecutable("Xvfb");
+        if (exe.isEmpty())
+            return;
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        FServer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        FServer.setChildProcessModifier([fds] { close(fds[0]); });
+        FServer.start(exe, {"-displayfd", QString::number(fds[1]), "-noreset", "-nolisten", "tcp",
+                            "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height)});
+        close(fds[1]);
+        char buffer[32] = {};
+        const ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
+        close(fds[0]);
+        if (n <= 0)
+            return;
+        const QString display = QLatin1Char(':') + QString::fromLatin1(buffer).trimmed();
+        // Wait until the server takes connections.
+        for (int i = 0; i < 100 && FDisplay.isEmpty(); ++i) {
+            xcb_connection_t* c = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+            if (!xcb_connection_has_error(c))
+                FDisplay = display;
+            xcb_disconnect(c);
+            if (FDisplay.isEmpty())
+                usleep(50000);
+        }
+    }
+    ~Xvfb() {
+        FServer.terminate();
+        FServer.waitForFinished(5000);
+    }
+    QString Display() const { return FDisplay; }
+
+private:
+    QProcess FServer;
+    QString FDisplay;
+};
+
+TEST(ComposeApply, RootWindowShowsTheComposition) {
+    const int w = 160, h = 120;
+    Xvfb server(w, h);
+    if (server.Display().isEmpty())
+        GTEST_SKIP() << "Xvfb is not installed or did not start";
+    QTemporaryDir dir;
+    TBitmap fg(40, 20, TPixelFormat::pf24bit);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x)
+            fg.Canvas()->SetPixels(x, y, TColor(x * 6 | (y * 12) << 8 | 0x400000));
+    const QString fgPath = dir.filePath("fg.bmp");
+    fg.SaveToFile(fgPath);
+
+    QProcessEnvironment env = BareSession(dir.filePath("data"));
+    env.insert("DISPLAY", server.Display());
+    const ApplyResult applied =
+        RunCompose({"--apply", "--foreground", fgPath, "--background", "#FF"}, env);
+    ASSERT_EQ(applied.Code, 0) << applied.Err.toStdString();
+    EXPECT_TRUE(applied.Err.contains("Applying image to Windows background...\nDone.\n"));
+    EXPECT_TRUE(QFile::exists(dir.filePath("data/Tapestrix.bmp")));
+
+    const QString reference = dir.filePath("reference.bmp");
+    const ApplyResult composed =
+        RunCompose({"--size", QStringLiteral("%1x%2").arg(w).arg(h), "--foreground", fgPath,
+                    "--background", "#FF", "--output", reference, "--quiet"},
+                   env);
+    ASSERT_EQ(composed.Code, 0) << composed.Err.toStdString();
+    TBitmap expected;
+    expected.LoadFromFile(reference);
+
+    xcb_connection_t* c = xcb_connect(server.Display().toLocal8Bit().constData(), nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(c));
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
+        xcb_get_image_reply(c,
+                            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, 0, 0,
+                                          uint16_t(w), uint16_t(h), ~0u),
+                            nullptr),
+        &std::free);
+    ASSERT_TRUE(image);
+    const auto* pixels = reinterpret_cast<const uint32_t*>(xcb_get_image_data(image.get()));
+    int differing = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint32_t p = pixels[y * w + x] & 0xFFFFFF; // 0xRRGGBB on a 24-bit TrueColor root
+            const TColor got = TColor((p >> 16) | (p & 0xFF00) | (p & 0xFF) << 16);
+            differing += got != expected.Canvas()->Pixels(x, y);
+        }
+    xcb_disconnect(c);
+    EXPECT_EQ(differing, 0);
+}
+#endif
+
+} // namespace
