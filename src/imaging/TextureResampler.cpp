@@ -4,17 +4,24 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TAPESTRIX_X86 1
+#endif
+
 namespace hvresample {
 
 namespace {
 
 std::atomic<int> gThreadCount{0};
+std::atomic<bool> gVectorAllowed{true};
 
 // One sample position along an axis: the two source indices and the 8-bit weight of the second.
 struct TTap {
@@ -97,8 +104,12 @@ struct TPlan {
     std::vector<int32_t> X0;    // per sample: left source column; X0 + 1 is readable if SW > 1
     std::vector<uint32_t> WX;   // per sample: (256 - fx) | fx << 16
     std::vector<TTap> Rows;     // per sub-row (i * YF + b)
-    std::vector<int32_t> RowLo; // per output row: lowest source row it reads
     TMean Mean;
+    // The vector kernels: per sample the weights (256 - fx) x 4 then fx x 4 as 16-bit lanes;
+    // per-sample sums in 16 bits (255 x YF must fit); the mean as a shift when XF x YF = 2^k.
+    bool Vector = false;
+    std::vector<uint16_t> WX8;
+    int MeanShift = -1; // k when XF x YF = 2^k <= 256 and XF <= 2, else -1
 
     TPlan(int sw, int sh, int w, int h, int xf, int yf)
         : SW(sw), SH(sh), W(w), H(h), XF(xf), YF(yf), Mean(int64_t(xf) * yf) {
@@ -127,24 +138,168 @@ struct TPlan {
             columnStart += stepX;
         }
         Rows.resize(size_t(H) * YF);
-        RowLo.resize(size_t(H));
         const long double stepY = 1.0L / static_cast<long double>(H);
         const long double subY = stepY / static_cast<long double>(YF);
         long double rowStart = 0;
         for (int i = 0; i < H; ++i) {
             long double v = rowStart;
-            int32_t lo = SH;
             for (int b = 0; b < YF; ++b) {
                 const TTap t = Tap(v, SH);
                 Rows[size_t(i) * YF + b] = t;
-                lo = std::min(lo, t.I0);
                 v += subY;
             }
-            RowLo[size_t(i)] = lo;
             rowStart += stepY;
         }
+        Vector = UseVectorKernels() && SW > 1 && int64_t(YF) * 255 <= 0xFFFF;
+        if (Vector) {
+            WX8.resize(size_t(S) * 8);
+            for (size_t s = 0; s < size_t(S); ++s)
+                for (int k = 0; k < 4; ++k) {
+                    WX8[8 * s + size_t(k)] = uint16_t(WX[s] & 0xFFFF);
+                    WX8[8 * s + 4 + size_t(k)] = uint16_t(WX[s] >> 16);
+                }
+            const int64_t n = int64_t(XF) * YF;
+            if (XF <= 2 && n <= 256 && std::has_single_bit(uint64_t(n)))
+                MeanShift = std::countr_zero(uint64_t(n));
+        }
     }
+
+    static bool UseVectorKernels();
 };
+
+#ifdef TAPESTRIX_X86
+// The kernels below are compiled for AVX2 through GCC's and Clang's per-function target
+// attribute and only called after the processor was asked whether it has AVX2; the rest of the
+// program stays on the baseline instruction set.
+bool TPlan::UseVectorKernels() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 && gVectorAllowed.load();
+}
+
+// h = (256 - fx) * p[x0] + fx * p[x0 + 1] per channel, four samples per step. Each sample's two
+// neighbours are one 8-byte load; products and sums stay below 65536, so 16-bit lanes hold them
+// exactly.
+__attribute__((target("avx2"))) void HorizontalAvx2(const uint32_t* line, const int32_t* x0,
+                                                    const uint16_t* weights, int count,
+                                                    uint16_t* h) {
+    int s = 0;
+    for (; s + 4 <= count; s += 4) {
+        __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s]));
+        a = _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(a),
+                                          reinterpret_cast<const double*>(line + x0[s + 1])));
+        __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s + 2]));
+        b = _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(b),
+                                          reinterpret_cast<const double*>(line + x0[s + 3])));
+        __m256i pa = _mm256_cvtepu8_epi16(a);
+        __m256i pb = _mm256_cvtepu8_epi16(b);
+        pa = _mm256_mullo_epi16(
+            pa, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 8 * size_t(s))));
+        pb = _mm256_mullo_epi16(pb, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                                        weights + 8 * size_t(s + 2))));
+        pa = _mm256_add_epi16(pa, _mm256_srli_si256(pa, 8));
+        pb = _mm256_add_epi16(pb, _mm256_srli_si256(pb, 8));
+        __m256i r = _mm256_unpacklo_epi64(pa, pb); // samples s, s + 2 | s + 1, s + 3
+        r = _mm256_permute4x64_epi64(r, _MM_SHUFFLE(3, 1, 2, 0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(h + 4 * size_t(s)), r);
+    }
+    for (; s < count; ++s) {
+        const uint32_t* p = line + x0[s];
+        const uint32_t w0 = weights[8 * size_t(s)], w1 = weights[8 * size_t(s) + 4];
+        for (int c = 0; c < 4; ++c)
+            h[4 * size_t(s) + size_t(c)] =
+                uint16_t(w0 * ((p[0] >> (8 * c)) & 0xFF) + w1 * ((p[1] >> (8 * c)) & 0xFF));
+    }
+}
+
+// acc += (w0 * h0 + w1 * h1) >> 16 on 16-bit lanes. The 32-bit sum of the two products is put
+// together from their high and low halves: high0 + high1, plus one where the low halves
+// overflow (their wrapped sum differs from their saturated sum).
+__attribute__((target("avx2"))) void VerticalAvx2(const uint16_t* h0, const uint16_t* h1,
+                                                  uint32_t w0, uint32_t w1, uint16_t* acc,
+                                                  size_t lanes) {
+    const __m256i vw0 = _mm256_set1_epi16(int16_t(w0));
+    const __m256i vw1 = _mm256_set1_epi16(int16_t(w1));
+    const __m256i one = _mm256_set1_epi16(1);
+    size_t k = 0;
+    for (; k + 16 <= lanes; k += 16) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h0 + k));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h1 + k));
+        const __m256i lo0 = _mm256_mullo_epi16(a, vw0), hi0 = _mm256_mulhi_epu16(a, vw0);
+        const __m256i lo1 = _mm256_mullo_epi16(b, vw1), hi1 = _mm256_mulhi_epu16(b, vw1);
+        const __m256i noCarry = _mm256_cmpeq_epi16(_mm256_add_epi16(lo0, lo1),
+                                                   _mm256_adds_epu16(lo0, lo1));
+        const __m256i r = _mm256_add_epi16(_mm256_add_epi16(hi0, hi1),
+                                           _mm256_add_epi16(one, noCarry));
+        __m256i* out = reinterpret_cast<__m256i*>(acc + k);
+        _mm256_storeu_si256(out, _mm256_add_epi16(_mm256_loadu_si256(out), r));
+    }
+    for (; k < lanes; ++k)
+        acc[k] = uint16_t(acc[k] + ((w0 * h0[k] + w1 * h1[k]) >> 16));
+}
+
+// round(sum / 2^shift), halves to even, on 16-bit lanes (sum + 2^(shift-1) - 1 + the lowest
+// kept bit, shifted).
+__attribute__((target("avx2"))) inline __m256i RoundShiftAvx2(__m256i sum, int shift) {
+    if (shift == 0)
+        return sum;
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    const __m256i half = _mm256_set1_epi16(int16_t((1 << (shift - 1)) - 1));
+    const __m256i odd = _mm256_and_si256(_mm256_srl_epi16(sum, count), _mm256_set1_epi16(1));
+    return _mm256_srl_epi16(_mm256_add_epi16(_mm256_add_epi16(sum, half), odd), count);
+}
+
+// Output pixels from the per-sample sums when XF x YF = 2^shift and XF is 1 or 2: the sum of
+// each pixel's samples, rounded half to even by the shift, eight (XF 1) or four (XF 2) pixels
+// per step.
+__attribute__((target("avx2"))) void MeanShiftAvx2(const uint16_t* acc, int width, int xFactor,
+                                                   int shift, uint32_t* out) {
+    const __m256i mask = _mm256_set1_epi64x(0x0000FFFFFFFFFFFF); // R, G, B lanes; 4th is 0
+    int j = 0;
+    if (xFactor == 1) {
+        for (; j + 8 <= width; j += 8) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 4 * j));
+            const __m256i b =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 4 * j + 16));
+            const __m256i ma = _mm256_and_si256(RoundShiftAvx2(a, shift), mask),
+                          mb = _mm256_and_si256(RoundShiftAvx2(b, shift), mask);
+            const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(ma, mb),
+                                                            _MM_SHUFFLE(3, 1, 2, 0));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), packed);
+        }
+    } else {
+        for (; j + 4 <= width; j += 4) {
+            // Samples 2j, 2j + 1 of four pixels: add each pair's halves.
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 8 * j));
+            const __m256i b =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 8 * j + 16));
+            const __m256i sa = _mm256_add_epi16(a, _mm256_srli_si256(a, 8));
+            const __m256i sb = _mm256_add_epi16(b, _mm256_srli_si256(b, 8));
+            const __m256i sums = _mm256_permute4x64_epi64(_mm256_unpacklo_epi64(sa, sb),
+                                                          _MM_SHUFFLE(3, 1, 2, 0));
+            const __m256i m = _mm256_and_si256(RoundShiftAvx2(sums, shift), mask);
+            const __m256i packed = _mm256_packus_epi16(m, m); // pixels in the low 8 bytes of each lane
+            const __m256i ordered = _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm256_castsi256_si128(ordered));
+        }
+    }
+    for (; j < width; ++j) {
+        uint32_t pixel = 0;
+        for (int c = 0; c < 3; ++c) {
+            uint32_t sum = 0;
+            for (int a = 0; a < xFactor; ++a)
+                sum += acc[4 * (size_t(j) * xFactor + size_t(a)) + size_t(c)];
+            const uint32_t value =
+                shift == 0 ? sum : (sum + (1u << (shift - 1)) - 1 + ((sum >> shift) & 1)) >> shift;
+            pixel |= value << (8 * c);
+        }
+        out[j] = pixel;
+    }
+}
+#else
+bool TPlan::UseVectorKernels() {
+    return false;
+}
+#endif
 
 inline uint32_t Channel(uint32_t pixel, int c) {
     return (pixel >> (8 * c)) & 0xFF;
@@ -154,12 +309,22 @@ inline uint32_t Channel(uint32_t pixel, int c) {
 class TWorker {
 public:
     TWorker(const TPlan& plan, const uint32_t* src, uint32_t* dst)
-        : P(plan), FSrc(src), FDst(dst), FAcc(size_t(plan.S) * 4) {
+        : P(plan), FSrc(src), FDst(dst) {
+        if (plan.Vector)
+            FAcc16.resize(size_t(plan.S) * 4);
+        else
+            FAcc.resize(size_t(plan.S) * 4);
         for (auto& row : FRows)
             row.resize(size_t(plan.S) * 4);
     }
 
     void OutputRow(int i) {
+#ifdef TAPESTRIX_X86
+        if (P.Vector) {
+            OutputRowAvx2(i);
+            return;
+        }
+#endif
         std::fill(FAcc.begin(), FAcc.end(), 0u);
         const size_t lanes = size_t(P.S) * 4;
         for (int b = 0; b < P.YF; ++b) {
@@ -187,6 +352,35 @@ public:
     }
 
 private:
+#ifdef TAPESTRIX_X86
+    void OutputRowAvx2(int i) {
+        std::fill(FAcc16.begin(), FAcc16.end(), uint16_t(0));
+        const size_t lanes = size_t(P.S) * 4;
+        for (int b = 0; b < P.YF; ++b) {
+            const TTap& t = P.Rows[size_t(i) * P.YF + b];
+            const int slot0 = Slot(t.I0, -1);
+            const int slot1 = t.I1 == t.I0 ? slot0 : Slot(t.I1, slot0);
+            VerticalAvx2(FRows[slot0].data(), FRows[slot1].data(), uint32_t(256 - t.F),
+                         uint32_t(t.F), FAcc16.data(), lanes);
+        }
+        uint32_t* out = FDst + size_t(i) * size_t(P.W);
+        if (P.MeanShift >= 0) {
+            MeanShiftAvx2(FAcc16.data(), P.W, P.XF, P.MeanShift, out);
+            return;
+        }
+        const uint16_t* acc = FAcc16.data();
+        for (int j = 0; j < P.W; ++j) {
+            uint32_t sum[3] = {0, 0, 0};
+            for (int a = 0; a < P.XF; ++a, acc += 4) {
+                sum[0] += acc[0];
+                sum[1] += acc[1];
+                sum[2] += acc[2];
+            }
+            out[j] = P.Mean(sum[0]) | P.Mean(sum[1]) << 8 | P.Mean(sum[2]) << 16;
+        }
+    }
+#endif
+
     // The slot holding source row y blended horizontally, computing it into the slot used
     // longest ago (never into `keep`) when it is not there.
     int Slot(int y, int keep) {
@@ -206,6 +400,12 @@ private:
 
     // h = (256 - fx) * p[x0] + fx * p[x0 + 1] per channel: at most 65280, kept in 16 bits.
     void Horizontal(const uint32_t* line, uint16_t* h) const {
+#ifdef TAPESTRIX_X86
+        if (P.Vector) {
+            HorizontalAvx2(line, P.X0.data(), P.WX8.data(), P.S, h);
+            return;
+        }
+#endif
         if (P.SW == 1) {
             const uint32_t p = line[0];
             for (int s = 0; s < P.S; ++s, h += 4) {
@@ -230,7 +430,8 @@ private:
     const TPlan& P;
     const uint32_t* FSrc;
     uint32_t* FDst;
-    std::vector<uint32_t> FAcc;
+    std::vector<uint32_t> FAcc;   // per-sample sums, scalar path
+    std::vector<uint16_t> FAcc16; // per-sample sums, vector path
     std::array<std::vector<uint16_t>, 2> FRows;
     std::array<int, 2> FRowOf{-1, -1};
     std::array<uint64_t, 2> FUsed{0, 0};
@@ -297,6 +498,14 @@ void SetThreadCount(int count) {
 
 int ThreadCount() {
     return gThreadCount.load();
+}
+
+void SetVectorKernels(bool allowed) {
+    gVectorAllowed.store(allowed);
+}
+
+bool VectorKernels() {
+    return TPlan::UseVectorKernels();
 }
 
 void Resample(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, int width,

@@ -26,4 +26,9 @@ void Resample(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, i
 void SetThreadCount(int count);
 int ThreadCount();
 
+// The vector kernels (AVX2) are used where the processor has them; tests switch them off to
+// check the plain integer kernels as well. VectorKernels tells whether they would be used now.
+void SetVectorKernels(bool allowed);
+bool VectorKernels();
+
 } // namespace hvresample

@@ -162,13 +162,38 @@ void RunRandomised(uint64_t seed, Counts& counts) {
     }
 }
 
+struct VectorKernelGuard {
+    explicit VectorKernelGuard(bool allowed) { hvresample::SetVectorKernels(allowed); }
+    ~VectorKernelGuard() { hvresample::SetVectorKernels(true); }
+};
+
 TEST(ResamplerExactness, RandomisedCasesMatchTheReference) {
     Counts counts;
     ASSERT_NO_FATAL_FAILURE(RunRandomised(0x7A9E5721u, counts));
     EXPECT_GE(counts.Cases, 10000);
+    if (!hvresample::VectorKernels())
+        std::printf("(no vector kernels on this processor: the plain kernels were checked)\n");
     RecordProperty("cases", counts.Cases);
     std::printf("resampler exactness: %d cases, %lld pixels, %lld samples compared\n", counts.Cases,
                 static_cast<long long>(counts.Pixels), static_cast<long long>(counts.Samples));
+}
+
+TEST(ResamplerExactness, PlainKernelsMatchTheReference) {
+    VectorKernelGuard plain(false);
+    Counts counts;
+    std::mt19937_64 rng(0xB0A710u);
+    for (int k = 0; k < 1500; ++k) {
+        hvresample::SetThreadCount(k % 2 ? 1 : 3);
+        ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, Between(rng, 1, 32), Between(rng, 1, 32),
+                                          Between(rng, 1, 32), Between(rng, 1, 32),
+                                          PickContent(rng)));
+        ASSERT_NO_FATAL_FAILURE(CheckFactors(rng, counts, Between(rng, 1, 20),
+                                             Between(rng, 1, 20), Between(rng, 1, 20),
+                                             Between(rng, 1, 20), Between(rng, 1, 4),
+                                             Between(rng, 1, 4), PickContent(rng)));
+    }
+    hvresample::SetThreadCount(0);
+    std::printf("plain kernels: %d cases\n", counts.Cases);
 }
 
 TEST(ResamplerExactness, PicturesOfRealisticSizes) {
@@ -185,6 +210,10 @@ TEST(ResamplerExactness, PicturesOfRealisticSizes) {
     ThreadCountGuard guard(2);
     for (const Case& c : cases)
         ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, c.sw, c.sh, c.w, c.h, Content::Random));
+    // Vertical factors beyond what 16-bit sums hold, and the plain kernels on large rows.
+    ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, 30, 2000, 7, 5, Content::Random));
+    VectorKernelGuard plain(false);
+    ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, 640, 480, 200, 150, Content::Random));
 }
 
 TEST(ResamplerExactness, HugeFactorsKeepSumsExact) {
