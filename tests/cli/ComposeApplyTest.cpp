@@ -59,28 +59,31 @@ public:
         const QString exe = QStandardPaths::findExecutable("Xvfb");
         if (exe.isEmpty())
             return;
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        FServer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        FServer.setChildProcessModifier([fds] { close(fds[0]); });
-        FServer.start(exe, {"-displayfd", QString::number(fds[1]), "-noreset", "-nolisten", "tcp",
-                            "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height)});
-        close(fds[1]);
-        char buffer[32] = {};
-        const ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
-        close(fds[0]);
-        if (n <= 0)
-            return;
-        const QString display = QLatin1Char(':') + QString::fromLatin1(buffer).trimmed();
-        // Wait until the server takes connections.
-        for (int i = 0; i < 100 && FDisplay.isEmpty(); ++i) {
-            xcb_connection_t* c = xcb_connect(display.toLocal8Bit().constData(), nullptr);
-            if (!xcb_connection_has_error(c))
-                FDisplay = display;
-            xcb_disconnect(c);
-            if (FDisplay.isEmpty())
-                usleep(50000);
+        // Other tests start servers at the same time: pick a number, and move on when the
+        // server does not come up on it.
+        for (int attempt = 0; attempt < 20 && FDisplay.isEmpty(); ++attempt) {
+            const int number = 200 + int((getpid() * 7 + attempt * 13) % 700);
+            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+                continue;
+            const QString display = QStringLiteral(":%1").arg(number);
+            FServer.start(exe, {display, "-noreset", "-nolisten", "tcp", "-screen", "0",
+                                QStringLiteral("%1x%2x24").arg(width).arg(height)});
+            if (!FServer.waitForStarted(5000))
+                continue;
+            for (int i = 0; i < 100 && FDisplay.isEmpty(); ++i) {
+                if (FServer.state() != QProcess::Running)
+                    break;
+                xcb_connection_t* c = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+                if (!xcb_connection_has_error(c))
+                    FDisplay = display;
+                xcb_disconnect(c);
+                if (FDisplay.isEmpty())
+                    usleep(50000);
+            }
+            if (FDisplay.isEmpty()) {
+                FServer.kill();
+                FServer.waitForFinished(2000);
+            }
         }
     }
     ~Xvfb() {
