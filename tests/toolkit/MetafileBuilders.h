@@ -1,0 +1,258 @@
+// Hand-made EMF and WMF files for the metafile tests: a header, records appended one by one,
+// the end-of-file record and the sizes filled in on Bytes().
+#pragma once
+
+#include "toolkit/Metafile.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QPainter>
+#include <QtEndian>
+
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <vector>
+
+namespace mftest {
+
+inline uint32_t F(float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+inline uint32_t I(int32_t v) {
+    return uint32_t(v);
+}
+inline uint16_t S(int16_t v) {
+    return uint16_t(v);
+}
+
+inline void Put16(QByteArray& b, uint16_t v) {
+    b.append(char(v & 0xFF));
+    b.append(char(v >> 8));
+}
+inline void Put32(QByteArray& b, uint32_t v) {
+    Put16(b, uint16_t(v & 0xFFFF));
+    Put16(b, uint16_t(v >> 16));
+}
+
+// EMF with a frame in 0.01 mm and a reference device of `devicePx` pixels over `mm`
+// millimetres. Records are 32-bit words after type and size.
+class TEmfBuilder {
+public:
+    TEmfBuilder(int frameLeft, int frameTop, int frameRight, int frameBottom, int deviceCx = 1000,
+                int deviceCy = 1000, int mmCx = 100, int mmCy = 100, uint16_t handles = 16)
+        : FHandles(handles) {
+        FFrame[0] = frameLeft;
+        FFrame[1] = frameTop;
+        FFrame[2] = frameRight;
+        FFrame[3] = frameBottom;
+        FDevice[0] = deviceCx;
+        FDevice[1] = deviceCy;
+        FMm[0] = mmCx;
+        FMm[1] = mmCy;
+    }
+    // A picture whose frame is width x height reference pixels at 10 pixels per millimetre.
+    static TEmfBuilder Pixels(int width, int height) {
+        return TEmfBuilder(0, 0, width * 10, height * 10, 1000, 1000, 100, 100);
+    }
+
+    TEmfBuilder& Rec(uint32_t type, std::initializer_list<uint32_t> words) {
+        QByteArray payload;
+        for (uint32_t w : words)
+            Put32(payload, w);
+        return Raw(type, payload);
+    }
+    // A record with the given payload (padded to a multiple of 4).
+    TEmfBuilder& Raw(uint32_t type, QByteArray payload) {
+        while (payload.size() % 4)
+            payload.append('\0');
+        QByteArray rec;
+        Put32(rec, type);
+        Put32(rec, uint32_t(8 + payload.size()));
+        rec.append(payload);
+        FRecords.append(rec);
+        ++FCount;
+        return *this;
+    }
+    QByteArray Bytes(bool withEof = true) const {
+        QByteArray records = FRecords;
+        uint32_t count = FCount + 1;
+        if (withEof) {
+            QByteArray eof;
+            Put32(eof, 14);
+            Put32(eof, 20);
+            Put32(eof, 0);
+            Put32(eof, 16);
+            Put32(eof, 20);
+            records.append(eof);
+            ++count;
+        }
+        QByteArray h;
+        Put32(h, 1);
+        Put32(h, 108);
+        for (int i = 0; i < 4; ++i) // bounds: not used when playing
+            Put32(h, 0);
+        for (int v : FFrame)
+            Put32(h, I(v));
+        Put32(h, 0x464D4520);
+        Put32(h, 0x10000);
+        Put32(h, uint32_t(108 + records.size()));
+        Put32(h, count);
+        Put16(h, FHandles);
+        Put16(h, 0);
+        Put32(h, 0);
+        Put32(h, 0);
+        Put32(h, 0);
+        Put32(h, I(FDevice[0]));
+        Put32(h, I(FDevice[1]));
+        Put32(h, I(FMm[0]));
+        Put32(h, I(FMm[1]));
+        Put32(h, 0);
+        Put32(h, 0);
+        Put32(h, 0);
+        Put32(h, I(FMm[0] * 1000));
+        Put32(h, I(FMm[1] * 1000));
+        return h + records;
+    }
+
+private:
+    int FFrame[4];
+    int FDevice[2];
+    int FMm[2];
+    uint16_t FHandles;
+    QByteArray FRecords;
+    uint32_t FCount = 0;
+};
+
+// WMF, placeable (bounding box in units of `inch` per inch) or not. Records are 16-bit words
+// after size and function.
+class TWmfBuilder {
+public:
+    TWmfBuilder(bool placeable, int16_t left = 0, int16_t top = 0, int16_t right = 40,
+                int16_t bottom = 40, uint16_t inch = 96, uint16_t objects = 8)
+        : FPlaceable(placeable), FObjects(objects) {
+        FBox[0] = left;
+        FBox[1] = top;
+        FBox[2] = right;
+        FBox[3] = bottom;
+        FInch = inch;
+    }
+
+    TWmfBuilder& Rec(uint16_t function, std::initializer_list<uint16_t> words) {
+        QByteArray payload;
+        for (uint16_t w : words)
+            Put16(payload, w);
+        return Raw(function, payload);
+    }
+    TWmfBuilder& Raw(uint16_t function, QByteArray payload) {
+        if (payload.size() % 2)
+            payload.append('\0');
+        QByteArray rec;
+        Put32(rec, uint32_t(3 + payload.size() / 2));
+        Put16(rec, function);
+        rec.append(payload);
+        FRecords.append(rec);
+        FMaxRecord = std::max<uint32_t>(FMaxRecord, uint32_t(3 + payload.size() / 2));
+        return *this;
+    }
+    void BreakChecksum() { FBadChecksum = true; }
+
+    QByteArray Bytes(bool withEof = true) const {
+        QByteArray records = FRecords;
+        if (withEof) {
+            Put32(records, 3);
+            Put16(records, 0);
+        }
+        QByteArray out;
+        if (FPlaceable) {
+            QByteArray p;
+            Put32(p, 0x9AC6CDD7u);
+            Put16(p, 0);
+            for (int16_t v : FBox)
+                Put16(p, S(v));
+            Put16(p, FInch);
+            Put32(p, 0);
+            uint16_t sum = 0;
+            for (int i = 0; i < 10; ++i)
+                sum ^= uint16_t(uint8_t(p[2 * i]) | (uint8_t(p[2 * i + 1]) << 8));
+            Put16(p, FBadChecksum ? uint16_t(sum ^ 0x5A5A) : sum);
+            out.append(p);
+        }
+        QByteArray h;
+        Put16(h, 1);
+        Put16(h, 9);
+        Put16(h, 0x300);
+        Put32(h, uint32_t((18 + records.size()) / 2));
+        Put16(h, FObjects);
+        Put32(h, FMaxRecord);
+        Put16(h, 0);
+        out.append(h);
+        out.append(records);
+        return out;
+    }
+
+private:
+    bool FPlaceable;
+    int16_t FBox[4];
+    uint16_t FInch = 96;
+    uint16_t FObjects;
+    bool FBadChecksum = false;
+    QByteArray FRecords;
+    uint32_t FMaxRecord = 3;
+};
+
+// Plays a metafile into a white image of the given size.
+inline QImage Render(TMetafile& picture, int width, int height, QColor background = Qt::white) {
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(background);
+    QPainter painter(&image);
+    picture.Paint(painter, QRect(0, 0, width, height));
+    painter.end();
+    return image;
+}
+
+inline QImage Render(const QByteArray& bytes, int width, int height,
+                     QColor background = Qt::white) {
+    TMetafile picture;
+    picture.LoadFromBytes(bytes, QStringLiteral("test.emf"));
+    return Render(picture, width, height, background);
+}
+
+inline QRgb At(const QImage& image, int x, int y) {
+    return image.pixel(x, y) & 0xFFFFFFu;
+}
+
+// The bounding box of pixels that differ from the background.
+inline QRect Drawn(const QImage& image, QRgb background = 0xFFFFFF) {
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if ((image.pixel(x, y) & 0xFFFFFF) != background)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// A packed DIB: BITMAPINFOHEADER, colour table and rows as given (bottom-up unless the
+// height is negative).
+inline QByteArray Dib(int width, int height, int bits, const std::vector<uint32_t>& table,
+                      const QByteArray& rows, uint32_t compression = 0) {
+    QByteArray b;
+    Put32(b, 40);
+    Put32(b, I(width));
+    Put32(b, I(height));
+    Put16(b, 1);
+    Put16(b, uint16_t(bits));
+    Put32(b, compression);
+    Put32(b, uint32_t(rows.size()));
+    Put32(b, 0);
+    Put32(b, 0);
+    Put32(b, uint32_t(table.size()));
+    Put32(b, 0);
+    for (uint32_t c : table)
+        Put32(b, c);
+    return b + rows;
+}
+
+} // namespace mftest
