@@ -1,6 +1,7 @@
 // tapestrix-compose --apply: one desktop job run as the program runs it. Under a real X server
 // with no desktop environment the root window ends up showing the composition.
 #include "support/TestSupport.h"
+#include "support/Xvfb.h"
 #include "toolkit/Graphics.h"
 
 #include <QFile>
@@ -52,56 +53,11 @@ TEST(ComposeApply, WithoutADisplayItSaysItNeedsOne) {
 }
 
 #ifdef TAPESTRIX_HAVE_XCB
-// An Xvfb of its own on a free display, alive past its last client.
-class Xvfb {
-public:
-    Xvfb(int width, int height) {
-        const QString exe = QStandardPaths::findExecutable("Xvfb");
-        if (exe.isEmpty())
-            return;
-        // Other tests start servers at the same time: pick a number, and move on when the
-        // server does not come up on it.
-        for (int attempt = 0; attempt < 20 && FDisplay.isEmpty(); ++attempt) {
-            const int number = 200 + int((getpid() * 7 + attempt * 13) % 700);
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-                continue;
-            const QString display = QStringLiteral(":%1").arg(number);
-            FServer.start(exe, {display, "-noreset", "-nolisten", "tcp", "-screen", "0",
-                                QStringLiteral("%1x%2x24").arg(width).arg(height)});
-            if (!FServer.waitForStarted(5000))
-                continue;
-            for (int i = 0; i < 100 && FDisplay.isEmpty(); ++i) {
-                if (FServer.state() != QProcess::Running)
-                    break;
-                xcb_connection_t* c = xcb_connect(display.toLocal8Bit().constData(), nullptr);
-                if (!xcb_connection_has_error(c))
-                    FDisplay = display;
-                xcb_disconnect(c);
-                if (FDisplay.isEmpty())
-                    usleep(50000);
-            }
-            if (FDisplay.isEmpty()) {
-                FServer.kill();
-                FServer.waitForFinished(2000);
-            }
-        }
-    }
-    ~Xvfb() {
-        FServer.terminate();
-        FServer.waitForFinished(5000);
-    }
-    QString Display() const { return FDisplay; }
-
-private:
-    QProcess FServer;
-    QString FDisplay;
-};
-
 TEST(ComposeApply, RootWindowShowsTheComposition) {
     const int w = 160, h = 120;
-    Xvfb server(w, h);
-    if (server.Display().isEmpty())
-        GTEST_SKIP() << "Xvfb is not installed or did not start";
+    testsupport::XvfbServer server(w, h);
+    if (!server.Started())
+        GTEST_SKIP() << server.Error().toStdString();
     QTemporaryDir dir;
     TBitmap fg(40, 20, TPixelFormat::pf24bit);
     for (int y = 0; y < 20; ++y)

@@ -75,43 +75,10 @@ QProcessEnvironment PrivateBus::environment() const {
 
 // ---------------------------------------------------------------------------------------------
 
-XServer::XServer(int width, int height, int depth) {
-    if (!haveProgram(QStringLiteral("Xvfb"))) {
-        FError = QStringLiteral("Xvfb is not installed");
-        return;
-    }
-    // -displayfd lets the server pick a free display number and tell it once it accepts
-    // clients; -noreset keeps the root pixmap when the last client leaves.
-    FServer.setProgram(QStringLiteral("Xvfb"));
-    FServer.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"),
-                          QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
-                          QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                          QStringLiteral("%1x%2x%3").arg(width).arg(height).arg(depth)});
-    FServer.start();
-    QByteArray line;
-    while (FServer.waitForReadyRead(15000)) {
-        line += FServer.readAllStandardOutput();
-        if (line.contains('\n'))
-            break;
-    }
-    bool ok = false;
-    const int number = line.trimmed().toInt(&ok);
-    if (ok)
-        FDisplay = QStringLiteral(":%1").arg(number);
-    else
-        FError = QStringLiteral("Xvfb did not start: ") +
-                 QString::fromLocal8Bit(FServer.readAllStandardError()).right(500);
-}
+XServer::XServer(int width, int height, int depth)
+    : FServer(std::make_unique<testsupport::XvfbServer>(width, height, depth)) {}
 
-XServer::~XServer() {
-    if (FServer.state() != QProcess::NotRunning) {
-        FServer.terminate();
-        if (!FServer.waitForFinished(5000)) {
-            FServer.kill();
-            FServer.waitForFinished(3000);
-        }
-    }
-}
+XServer::~XServer() = default;
 
 // ---------------------------------------------------------------------------------------------
 

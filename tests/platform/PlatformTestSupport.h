@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "support/Xvfb.h"
+
 #include <memory>
 #include <vector>
 
@@ -42,14 +44,12 @@ class XServer {
 public:
     XServer(int width, int height, int depth);
     ~XServer();
-    bool started() const { return !FDisplay.isEmpty(); }
-    QString error() const { return FError; }
-    QString display() const { return FDisplay; }
+    bool started() const { return FServer->Started(); }
+    QString error() const { return FServer->Error(); }
+    QString display() const { return FServer->Display(); }
 
 private:
-    QProcess FServer;
-    QString FDisplay;
-    QString FError;
+    std::unique_ptr<testsupport::XvfbServer> FServer;
 };
 
 // A folder of fake programs that record their arguments. Each call appends one record to the
