@@ -44,6 +44,7 @@ struct JpegDecodeContext {
 
     // Progress while decoding (only set for a decode, not for reading the header).
     TJPEGImage* Owner = nullptr;
+    JDIMENSION ExpectedWidth = 0, ExpectedHeight = 0; // of the rows handed to libjpeg
     int LastReported = 0;
     int Best = 0;
     int64_t LastReportTime = 0;
@@ -138,6 +139,10 @@ bool DecodeRows(JpegDecodeContext* c, JSAMPROW* rows, JSAMPROW* cmyk) {
         return false;
     jpeg_start_decompress(&c->Info);
     const JDIMENSION height = c->Info.output_height, width = c->Info.output_width;
+    if (width != c->ExpectedWidth || height != c->ExpectedHeight) { // rows[] has this size
+        std::snprintf(c->Message, sizeof c->Message, "the picture size changed");
+        std::longjmp(c->Jump, 1);
+    }
     const bool inverted = c->Info.saw_Adobe_marker; // Adobe writes CMYK inverted
     while (c->Info.output_scanline < height) {
         const JDIMENSION first = c->Info.output_scanline;
@@ -278,6 +283,8 @@ void TJPEGImage::DIBNeeded() {
             c.Info.progress = &c.ProgressManager;
             c.ProgressManager.progress_monitor = &JpegDecodeContext::ProgressMonitor;
             c.Owner = this;
+            c.ExpectedWidth = JDIMENSION(FWidth);
+            c.ExpectedHeight = JDIMENSION(FHeight);
             c.LastReportTime = FClock();
             try {
                 image = AllocateImage(FWidth, FHeight, QImage::Format_BGR888);
@@ -299,7 +306,9 @@ void TJPEGImage::DIBNeeded() {
                 raised = c.HandlerError;
         }
         if (!ok && !raised)
-            error = QString::fromLocal8Bit(c.Message);
+            error = c.MessageCode == JERR_NO_BACKING_STORE
+                        ? QStringLiteral("decoding needs more memory than allowed")
+                        : QString::fromLocal8Bit(c.Message);
         if (!ok)
             image = QImage();
     }

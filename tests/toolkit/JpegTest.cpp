@@ -298,6 +298,20 @@ TEST(Jpeg, SizeLimitIsCheckedWhenLoading) {
     EXPECT_NO_THROW(jpeg.LoadFromBytes(data, QStringLiteral("a.jpg")));
 }
 
+TEST(Jpeg, AWorkingMemoryLimitFailsCleanly) {
+    TJPEGImage jpeg;
+    jpeg.SetMaxMemory(64 * 1024); // a progressive 256 x 256 picture needs about 200 KiB
+    jpeg.LoadFromBytes(Encode(256, 256, true), QStringLiteral("p.jpg"));
+    try {
+        jpeg.DIBNeeded();
+        ADD_FAILURE() << "decoded";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_TRUE(e.Message().contains(QLatin1String("more memory"))) << e.what();
+    }
+    jpeg.SetMaxMemory(0);
+    EXPECT_NO_THROW(jpeg.DIBNeeded());
+}
+
 TEST(Jpeg, ReadWhenLoadedDecodedWhenFirstDrawn) {
     const QByteArray data = Encode(33, 17, false);
     QTemporaryDir dir;
