@@ -1,5 +1,7 @@
 #include "imaging/TextureResampler.h"
 
+#include "imaging/PixelRows.h"
+
 #include "toolkit/SysUtils.h"
 
 #include <algorithm>
@@ -100,10 +102,10 @@ private:
 // Everything about one resampling that does not depend on the pixels.
 struct TPlan {
     int SW = 0, SH = 0, W = 0, H = 0, XF = 1, YF = 1;
-    int S = 0;                  // samples per sub-row: W * XF
-    std::vector<int32_t> X0;    // per sample: left source column; X0 + 1 is readable if SW > 1
-    std::vector<uint32_t> WX;   // per sample: (256 - fx) | fx << 16
-    std::vector<TTap> Rows;     // per sub-row (i * YF + b)
+    int S = 0;                // samples per sub-row: W * XF
+    std::vector<int32_t> X0;  // per sample: left source column; X0 + 1 is readable if SW > 1
+    std::vector<uint32_t> WX; // per sample: (256 - fx) | fx << 16
+    std::vector<TTap> Rows;   // per sub-row (i * YF + b)
     TMean Mean;
     // The vector kernels: per sample the weights (256 - fx) x 4 then fx x 4 as 16-bit lanes;
     // per-sample sums in 16 bits (255 x YF must fit); the mean as a shift when XF x YF = 2^k.
@@ -185,17 +187,17 @@ __attribute__((target("avx2"))) void HorizontalAvx2(const uint32_t* line, const 
     int s = 0;
     for (; s + 4 <= count; s += 4) {
         __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s]));
-        a = _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(a),
-                                          reinterpret_cast<const double*>(line + x0[s + 1])));
+        a = _mm_castpd_si128(
+            _mm_loadh_pd(_mm_castsi128_pd(a), reinterpret_cast<const double*>(line + x0[s + 1])));
         __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s + 2]));
-        b = _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(b),
-                                          reinterpret_cast<const double*>(line + x0[s + 3])));
+        b = _mm_castpd_si128(
+            _mm_loadh_pd(_mm_castsi128_pd(b), reinterpret_cast<const double*>(line + x0[s + 3])));
         __m256i pa = _mm256_cvtepu8_epi16(a);
         __m256i pb = _mm256_cvtepu8_epi16(b);
         pa = _mm256_mullo_epi16(
             pa, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 8 * size_t(s))));
-        pb = _mm256_mullo_epi16(pb, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
-                                        weights + 8 * size_t(s + 2))));
+        pb = _mm256_mullo_epi16(
+            pb, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 8 * size_t(s + 2))));
         pa = _mm256_add_epi16(pa, _mm256_srli_si256(pa, 8));
         pb = _mm256_add_epi16(pb, _mm256_srli_si256(pb, 8));
         __m256i r = _mm256_unpacklo_epi64(pa, pb); // samples s, s + 2 | s + 1, s + 3
@@ -226,10 +228,10 @@ __attribute__((target("avx2"))) void VerticalAvx2(const uint16_t* h0, const uint
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h1 + k));
         const __m256i lo0 = _mm256_mullo_epi16(a, vw0), hi0 = _mm256_mulhi_epu16(a, vw0);
         const __m256i lo1 = _mm256_mullo_epi16(b, vw1), hi1 = _mm256_mulhi_epu16(b, vw1);
-        const __m256i noCarry = _mm256_cmpeq_epi16(_mm256_add_epi16(lo0, lo1),
-                                                   _mm256_adds_epu16(lo0, lo1));
-        const __m256i r = _mm256_add_epi16(_mm256_add_epi16(hi0, hi1),
-                                           _mm256_add_epi16(one, noCarry));
+        const __m256i noCarry =
+            _mm256_cmpeq_epi16(_mm256_add_epi16(lo0, lo1), _mm256_adds_epu16(lo0, lo1));
+        const __m256i r =
+            _mm256_add_epi16(_mm256_add_epi16(hi0, hi1), _mm256_add_epi16(one, noCarry));
         __m256i* out = reinterpret_cast<__m256i*>(acc + k);
         _mm256_storeu_si256(out, _mm256_add_epi16(_mm256_loadu_si256(out), r));
     }
@@ -262,8 +264,8 @@ __attribute__((target("avx2"))) void MeanShiftAvx2(const uint16_t* acc, int widt
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 4 * j + 16));
             const __m256i ma = _mm256_and_si256(RoundShiftAvx2(a, shift), mask),
                           mb = _mm256_and_si256(RoundShiftAvx2(b, shift), mask);
-            const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(ma, mb),
-                                                            _MM_SHUFFLE(3, 1, 2, 0));
+            const __m256i packed =
+                _mm256_permute4x64_epi64(_mm256_packus_epi16(ma, mb), _MM_SHUFFLE(3, 1, 2, 0));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), packed);
         }
     } else {
@@ -274,10 +276,11 @@ __attribute__((target("avx2"))) void MeanShiftAvx2(const uint16_t* acc, int widt
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 8 * j + 16));
             const __m256i sa = _mm256_add_epi16(a, _mm256_srli_si256(a, 8));
             const __m256i sb = _mm256_add_epi16(b, _mm256_srli_si256(b, 8));
-            const __m256i sums = _mm256_permute4x64_epi64(_mm256_unpacklo_epi64(sa, sb),
-                                                          _MM_SHUFFLE(3, 1, 2, 0));
+            const __m256i sums =
+                _mm256_permute4x64_epi64(_mm256_unpacklo_epi64(sa, sb), _MM_SHUFFLE(3, 1, 2, 0));
             const __m256i m = _mm256_and_si256(RoundShiftAvx2(sums, shift), mask);
-            const __m256i packed = _mm256_packus_epi16(m, m); // pixels in the low 8 bytes of each lane
+            const __m256i packed =
+                _mm256_packus_epi16(m, m); // pixels in the low 8 bytes of each lane
             const __m256i ordered = _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm256_castsi256_si128(ordered));
         }
@@ -308,8 +311,12 @@ inline uint32_t Channel(uint32_t pixel, int c) {
 // One thread's share: output rows, with the horizontally blended source rows it last used.
 class TWorker {
 public:
-    TWorker(const TPlan& plan, const uint32_t* src, uint32_t* dst)
-        : P(plan), FSrc(src), FDst(dst) {
+    TWorker(const TPlan& plan, const TPlane& source, const TPlane& target)
+        : P(plan), FSource(source), FTarget(target) {
+        if (source.Layout == TLayout::Bgr24)
+            FLine.resize(size_t(plan.SW));
+        if (target.Layout == TLayout::Bgr24)
+            FOut.resize(size_t(plan.W));
         if (plan.Vector)
             FAcc16.resize(size_t(plan.S) * 4);
         else
@@ -318,13 +325,23 @@ public:
             row.resize(size_t(plan.S) * 4);
     }
 
+    // Computes output row i and stores it in the target.
     void OutputRow(int i) {
+        uint8_t* row = FTarget.Data + FTarget.Stride * i;
+        uint32_t* out =
+            FTarget.Layout == TLayout::Rgbx32 ? reinterpret_cast<uint32_t*>(row) : FOut.data();
 #ifdef TAPESTRIX_X86
-        if (P.Vector) {
-            OutputRowAvx2(i);
-            return;
-        }
+        if (P.Vector)
+            OutputRowAvx2(i, out);
+        else
 #endif
+            OutputRowPlain(i, out);
+        if (FTarget.Layout == TLayout::Bgr24)
+            pixelrows::RgbxToBgr(out, row, P.W);
+    }
+
+private:
+    void OutputRowPlain(int i, uint32_t* out) {
         std::fill(FAcc.begin(), FAcc.end(), 0u);
         const size_t lanes = size_t(P.S) * 4;
         for (int b = 0; b < P.YF; ++b) {
@@ -338,7 +355,6 @@ public:
             for (size_t k = 0; k < lanes; ++k)
                 acc[k] += (w0 * h0[k] + w1 * h1[k]) >> 16;
         }
-        uint32_t* out = FDst + size_t(i) * size_t(P.W);
         const uint32_t* acc = FAcc.data();
         for (int j = 0; j < P.W; ++j) {
             uint64_t sum[3] = {0, 0, 0};
@@ -351,9 +367,8 @@ public:
         }
     }
 
-private:
 #ifdef TAPESTRIX_X86
-    void OutputRowAvx2(int i) {
+    void OutputRowAvx2(int i, uint32_t* out) {
         std::fill(FAcc16.begin(), FAcc16.end(), uint16_t(0));
         const size_t lanes = size_t(P.S) * 4;
         for (int b = 0; b < P.YF; ++b) {
@@ -363,7 +378,6 @@ private:
             VerticalAvx2(FRows[slot0].data(), FRows[slot1].data(), uint32_t(256 - t.F),
                          uint32_t(t.F), FAcc16.data(), lanes);
         }
-        uint32_t* out = FDst + size_t(i) * size_t(P.W);
         if (P.MeanShift >= 0) {
             MeanShiftAvx2(FAcc16.data(), P.W, P.XF, P.MeanShift, out);
             return;
@@ -392,7 +406,13 @@ private:
         int s = FUsed[0] <= FUsed[1] ? 0 : 1;
         if (s == keep)
             s = 1 - s;
-        Horizontal(FSrc + size_t(y) * size_t(P.SW), FRows[s].data());
+        const uint8_t* line = FSource.Data + FSource.Stride * y;
+        if (FSource.Layout == TLayout::Bgr24) {
+            pixelrows::BgrToRgbx(line, FLine.data(), P.SW);
+            Horizontal(FLine.data(), FRows[s].data());
+        } else {
+            Horizontal(reinterpret_cast<const uint32_t*>(line), FRows[s].data());
+        }
         FRowOf[s] = y;
         FUsed[s] = ++FTick;
         return s;
@@ -428,8 +448,10 @@ private:
     }
 
     const TPlan& P;
-    const uint32_t* FSrc;
-    uint32_t* FDst;
+    TPlane FSource;
+    TPlane FTarget;
+    std::vector<uint32_t> FLine;  // a 24-bit source row as pixels
+    std::vector<uint32_t> FOut;   // an output row before it goes into a 24-bit target
     std::vector<uint32_t> FAcc;   // per-sample sums, scalar path
     std::vector<uint16_t> FAcc16; // per-sample sums, vector path
     std::array<std::vector<uint16_t>, 2> FRows;
@@ -442,7 +464,8 @@ private:
 class TRowQueue {
 public:
     TRowQueue(int rows, int chunk, TProgressVar* progress, TCancelVar* cancel)
-        : FRows(rows), FChunk(chunk), FProgress(progress), FCancel(cancel) {}
+        : FRows(rows), FChunk(chunk), FProgress(progress), FCancel(cancel),
+          FFinished(size_t(rows), 0) {}
 
     // The next chunk [first, last); false when none is left.
     bool Next(int& first, int& last) {
@@ -455,7 +478,9 @@ public:
 
     bool Cancelled() const { return FCancel && FCancel->load(); }
 
-    void RowDone() {
+    // Row i is finished (each row by one thread; read after the workers joined).
+    void RowDone(int i) {
+        FFinished[size_t(i)] = 1;
         const int64_t done = FDone.fetch_add(1) + 1;
         if (!FProgress)
             return;
@@ -476,6 +501,9 @@ private:
     std::atomic<int64_t> FDone{0};
     std::mutex FMutex;
     int32_t FPublished = 0;
+
+public:
+    std::vector<uint8_t> FFinished;
 };
 
 void Work(TWorker& worker, TRowQueue& queue) {
@@ -485,7 +513,7 @@ void Work(TWorker& worker, TRowQueue& queue) {
             if (queue.Cancelled())
                 return;
             worker.OutputRow(i);
-            queue.RowDone();
+            queue.RowDone(i);
         }
     }
 }
@@ -508,17 +536,18 @@ bool VectorKernels() {
     return TPlan::UseVectorKernels();
 }
 
-void Resample(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, int width,
-              int height, int xFactor, int yFactor, TProgressVar* progress, TCancelVar* cancel) {
+void Resample(const TPlane& source, const TPlane& target, int xFactor, int yFactor,
+              TProgressVar* progress, TCancelVar* cancel) {
     if (progress)
         progress->store(0);
+    const int width = target.Width, height = target.Height;
     if (width > 0 && height > 0) {
-        const TPlan plan(srcWidth, srcHeight, width, height, xFactor, yFactor);
+        const TPlan plan(source.Width, source.Height, width, height, xFactor, yFactor);
 
         // Small jobs are not worth a thread; large ones use every processor.
         int threads = gThreadCount.load();
         if (threads == 0) {
-            const double work = double(plan.S) * height * yFactor + double(plan.S) * srcHeight;
+            const double work = double(plan.S) * height * yFactor + double(plan.S) * source.Height;
             threads = work < 2.0e6 ? 1 : int(std::max(1u, std::thread::hardware_concurrency()));
         }
         threads = std::clamp(threads, 1, std::min(height, 64));
@@ -528,7 +557,7 @@ void Resample(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, i
         std::vector<TWorker> workers;
         workers.reserve(size_t(threads));
         for (int t = 0; t < threads; ++t)
-            workers.emplace_back(plan, src, dst);
+            workers.emplace_back(plan, source, target);
         std::vector<std::thread> pool;
         for (int t = 1; t < threads; ++t) {
             try {
@@ -540,6 +569,11 @@ void Resample(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, i
         Work(workers[0], queue);
         for (std::thread& t : pool)
             t.join();
+        // After a cancel the rows not computed are black, as in a new texture.
+        const size_t rowBytes = size_t(width) * (target.Layout == TLayout::Bgr24 ? 3 : 4);
+        for (int i = 0; i < height; ++i)
+            if (!queue.FFinished[size_t(i)])
+                std::memset(target.Data + target.Stride * i, 0, rowBytes);
     }
     if (progress)
         progress->store(100);

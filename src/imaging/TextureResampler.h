@@ -10,16 +10,36 @@
 
 #include "imaging/StatusText.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace hvresample {
 
-// Resamples src (srcWidth x srcHeight, rows contiguous) into dst (width x height, rows
-// contiguous, all zero on entry) with the given supersampling factors. Progress runs from 0 to
-// 100 (monotonic, at most one write per finished row); Cancel is read before every row.
-// Requires srcWidth, srcHeight >= 1, width, height >= 0, factors >= 1.
-void Resample(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, int width,
-              int height, int xFactor, int yFactor, TProgressVar* progress, TCancelVar* cancel);
+// Rows of pixels in memory: texture rows (32-bit 0x00BBGGRR) or a toolkit bitmap's 24-bit scan
+// lines (blue, green, red).
+enum class TLayout { Rgbx32, Bgr24 };
+
+struct TPlane {
+    uint8_t* Data = nullptr; // the first pixel of row 0
+    ptrdiff_t Stride = 0;    // bytes from one row to the next
+    int Width = 0;
+    int Height = 0;
+    TLayout Layout = TLayout::Rgbx32;
+};
+
+// Resamples source into target (its whole width x height) with the given supersampling factors:
+// the same pixels as THvBitmap32's factor resampler gives for a texture of the source's pixels.
+// Progress runs from 0 to 100 (monotonic, at most one write per finished row); Cancel is read
+// before every row, and the target rows not computed after a cancel are set to black. Requires
+// a source of at least 1 x 1 pixels when the target has pixels, and factors >= 1.
+void Resample(const TPlane& source, const TPlane& target, int xFactor, int yFactor,
+              TProgressVar* progress, TCancelVar* cancel);
+
+// The supersampling factor along one axis for resampling to a size: ceiling(source / target)
+// for a reduction, 1 otherwise.
+inline int Factor(int source, int target) {
+    return target < source ? int((int64_t(source) + target - 1) / target) : 1;
+}
 
 // Worker threads for one resampling: 0 (the default) uses every processor for large jobs and
 // one thread for small ones; a positive value is used for every job (tests, benchmarks).

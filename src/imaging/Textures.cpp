@@ -1,6 +1,7 @@
 #include "imaging/Textures.h"
 
 #include "imaging/Hv3DException.h"
+#include "imaging/PixelRows.h"
 #include "imaging/TextureResampler.h"
 
 #include <algorithm>
@@ -36,11 +37,6 @@ int32_t RowPercent(int y, int height) {
     return int32_t(int64_t(y) * 100 / height);
 }
 
-// Pixel 0x00BBGGRR from a 24-bit scan line's blue, green, red.
-inline uint32_t FromBgr(const uint8_t* p) {
-    return uint32_t(p[2]) | uint32_t(p[1]) << 8 | uint32_t(p[0]) << 16;
-}
-
 inline void ToBgr(uint32_t pixel, uint8_t* p) {
     p[0] = uint8_t(pixel >> 16);
     p[1] = uint8_t(pixel >> 8);
@@ -48,13 +44,11 @@ inline void ToBgr(uint32_t pixel, uint8_t* p) {
 }
 
 void BgrRowToPixels(const uint8_t* line, uint32_t* row, int width) {
-    for (int x = 0; x < width; ++x, line += 3)
-        row[x] = FromBgr(line);
+    pixelrows::BgrToRgbx(line, row, width);
 }
 
 void PixelsToBgrRow(const uint32_t* row, uint8_t* line, int width) {
-    for (int x = 0; x < width; ++x, line += 3)
-        ToBgr(row[x], line);
+    pixelrows::RgbxToBgr(row, line, width);
 }
 
 } // namespace
@@ -278,12 +272,9 @@ THvBitmap32::THvBitmap32(const THvBitmap32& Source, int Width, int Height, TProg
     CheckSize(Width, Height);
     if (Width == 0 || Height == 0)
         return; // the empty texture of the fill constructor; Progress untouched
-    const auto factor = [](int source, int target) {
-        return target < source ? int((int64_t(source) + target - 1) / target) : 1;
-    };
     Allocate(Width, Height);
-    Resample(Source, factor(Source.FWidth, Width), factor(Source.FHeight, Height), Progress,
-             Cancel);
+    Resample(Source, hvresample::Factor(Source.FWidth, Width),
+             hvresample::Factor(Source.FHeight, Height), Progress, Cancel);
 }
 
 void THvBitmap32::Resample(const THvBitmap32& source, int xFactor, int yFactor,
@@ -295,8 +286,16 @@ void THvBitmap32::Resample(const THvBitmap32& source, int xFactor, int yFactor,
                 .arg(source.FHeight)
                 .arg(FWidth)
                 .arg(FHeight));
-    hvresample::Resample(source.FPixels, source.FWidth, source.FHeight, FPixels, FWidth, FHeight,
-                         xFactor, yFactor, progress, cancel);
+    const auto plane = [](const THvBitmap32& t) {
+        hvresample::TPlane p;
+        p.Data = reinterpret_cast<uint8_t*>(t.FPixels);
+        p.Stride = ptrdiff_t(t.FWidth) * 4;
+        p.Width = t.FWidth;
+        p.Height = t.FHeight;
+        p.Layout = hvresample::TLayout::Rgbx32;
+        return p;
+    };
+    hvresample::Resample(plane(source), plane(*this), xFactor, yFactor, progress, cancel);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -322,11 +321,16 @@ void THvBitmap32::DrawTo(TCanvas* Canvas, int X, int Y) const {
                   bottom = std::min<int64_t>(image.height(), int64_t(Y) + FHeight);
     if (left >= right || top >= bottom)
         return;
+    const int count = int(right - left);
     for (int64_t y = top; y < bottom; ++y) {
         const uint32_t* row = Pixels(int(y - Y)) + (left - X);
         uint8_t* line = image.scanLine(int(y)) + 3 * left;
-        for (int64_t x = left; x < right; ++x, ++row, line += 3) {
-            const uint32_t p = *row;
+        if (std::none_of(row, row + count, [](uint32_t p) { return p & 0x80000000u; })) {
+            PixelsToBgrRow(row, line, count);
+            continue;
+        }
+        for (int x = 0; x < count; ++x, line += 3) {
+            const uint32_t p = row[x];
             ToBgr(p & 0x80000000u ? uint32_t(ColorToRGB(TColor(p))) : p, line);
         }
     }

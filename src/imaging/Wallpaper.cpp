@@ -1,5 +1,6 @@
 #include "imaging/Wallpaper.h"
 
+#include "imaging/TextureResampler.h"
 #include "imaging/Textures.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Jpeg.h"
@@ -41,6 +42,43 @@ private:
 
 TCanvas* CanvasOf(TBitmap* bitmap) {
     return bitmap ? bitmap->Canvas() : nullptr;
+}
+
+// The 24-bit scan lines of a bitmap as the resampler's source, read without being copied.
+hvresample::TPlane SourcePlane(const TBitmap* bitmap) {
+    const QImage& image = bitmap->Image();
+    hvresample::TPlane plane;
+    plane.Data = const_cast<uint8_t*>(image.constBits()); // only read
+    plane.Stride = image.bytesPerLine();
+    plane.Width = image.width();
+    plane.Height = image.height();
+    plane.Layout = hvresample::TLayout::Bgr24;
+    return plane;
+}
+
+// The rectangle (x, y, width, height) of a 24-bit bitmap as the resampler's target.
+hvresample::TPlane TargetPlane(TBitmap* bitmap, int x, int y, int width, int height) {
+    QImage& image = bitmap->Image();
+    hvresample::TPlane plane;
+    plane.Stride = image.bytesPerLine();
+    plane.Data = image.bits() + plane.Stride * y + 3 * x;
+    plane.Width = width;
+    plane.Height = height;
+    plane.Layout = hvresample::TLayout::Bgr24;
+    return plane;
+}
+
+// What converting a bitmap into a texture does to the bitmap and to Progress. The composer does
+// not keep that texture: the resampler reads the 24-bit scan lines themselves, which gives the
+// same pixels without a copy of the picture at 32 bits per pixel. A cancel that would have cut
+// the conversion short is seen by the resampler before its first row.
+void PrepareTextureSource(TBitmap* bitmap, TProgressVar* progress) {
+    if (progress)
+        progress->store(0);
+    bitmap->SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap->SetHandleType(TBitmapHandleType::bmDIB);
+    if (progress)
+        progress->store(100);
 }
 
 // The tiles of an opaque bitmap drawn onto a 24-bit bitmap, built a scan line at a time: the
@@ -175,14 +213,16 @@ std::unique_ptr<TBitmap> ComposeWallpaper(int Width, int Height, TBitmap* Foregr
                                    "be stretched")
                         .arg(Background->Width())
                         .arg(Background->Height()));
-            auto texture = std::make_unique<THvBitmap32>(Background, Progress, Cancel);
+            PrepareTextureSource(Background, Progress);
             SetStatus(Status, "Resampling background...");
-            auto resampled =
-                std::make_unique<THvBitmap32>(*texture, Width, Height, Progress, Cancel);
-            texture->Dispose();
-            texture.reset();
-            resampled->ToBitmap(output.get());
-            resampled->Dispose();
+            // Resampled straight into the output's scan lines (what ToBitmap of the resampled
+            // texture would write there).
+            if (output->Width() > 0 && output->Height() > 0)
+                hvresample::Resample(
+                    SourcePlane(Background),
+                    TargetPlane(output.get(), 0, 0, output->Width(), output->Height()),
+                    hvresample::Factor(Background->Width(), Width),
+                    hvresample::Factor(Background->Height(), Height), Progress, Cancel);
         }
     } else {
         output->Canvas()->Brush().Color = Color;
@@ -194,23 +234,37 @@ std::unique_ptr<TBitmap> ComposeWallpaper(int Width, int Height, TBitmap* Foregr
 
     if (Foreground) {
         SetStatus(Status, "Creating foreground texture...");
-        auto texture = std::make_unique<THvBitmap32>(Foreground, Progress, Cancel);
+        PrepareTextureSource(Foreground, Progress);
         // Fit: the largest size with the picture's proportions, enlarging as well as reducing.
         const int fw = Foreground->Width(), fh = Foreground->Height();
         const long double scale = std::min(FloatDivide(Width, fw), FloatDivide(Height, fh));
         const int scaledWidth = int(RoundHalfEven(fw * scale));
         const int scaledHeight = int(RoundHalfEven(fh * scale));
         SetStatus(Status, "Resampling foreground...");
-        auto resampled =
-            std::make_unique<THvBitmap32>(*texture, scaledWidth, scaledHeight, Progress, Cancel);
-        texture->Dispose();
-        texture.reset();
         // Centred; halves to even (a margin of 5 puts it at 2, one of 7 at 4).
         const int x = int(RoundHalfEven((Width - scaledWidth) / 2.0L));
         const int y = int(RoundHalfEven((Height - scaledHeight) / 2.0L));
-        resampled->DrawTo(output->Canvas(), x, y);
-        resampled->Dispose();
+        if (scaledWidth > 0 && scaledHeight > 0) {
+            const int xFactor = hvresample::Factor(fw, scaledWidth);
+            const int yFactor = hvresample::Factor(fh, scaledHeight);
+            if (x >= 0 && y >= 0 && x + scaledWidth <= output->Width() &&
+                y + scaledHeight <= output->Height()) {
+                // The fitted picture lies inside the output: resampled straight into its place
+                // (the pixels DrawTo of the resampled texture would write there).
+                hvresample::Resample(SourcePlane(Foreground),
+                                     TargetPlane(output.get(), x, y, scaledWidth, scaledHeight),
+                                     xFactor, yFactor, Progress, Cancel);
+            } else {
+                const THvBitmap32 texture(Foreground, nullptr, nullptr);
+                const THvBitmap32 resampled(texture, scaledWidth, scaledHeight, xFactor, yFactor,
+                                            Progress, Cancel);
+                resampled.DrawTo(output->Canvas(), x, y);
+            }
+        }
     }
+
+    if (IsCancelled(Cancel))
+        return output;
 
     outputLock.Release();
     SetStatus(Status, "Image created.");

@@ -187,10 +187,9 @@ TEST(ResamplerExactness, PlainKernelsMatchTheReference) {
         ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, Between(rng, 1, 32), Between(rng, 1, 32),
                                           Between(rng, 1, 32), Between(rng, 1, 32),
                                           PickContent(rng)));
-        ASSERT_NO_FATAL_FAILURE(CheckFactors(rng, counts, Between(rng, 1, 20),
-                                             Between(rng, 1, 20), Between(rng, 1, 20),
-                                             Between(rng, 1, 20), Between(rng, 1, 4),
-                                             Between(rng, 1, 4), PickContent(rng)));
+        ASSERT_NO_FATAL_FAILURE(CheckFactors(
+            rng, counts, Between(rng, 1, 20), Between(rng, 1, 20), Between(rng, 1, 20),
+            Between(rng, 1, 20), Between(rng, 1, 4), Between(rng, 1, 4), PickContent(rng)));
     }
     hvresample::SetThreadCount(0);
     std::printf("plain kernels: %d cases\n", counts.Cases);

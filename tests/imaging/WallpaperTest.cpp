@@ -255,6 +255,78 @@ TEST(ComposeWallpaper, FailuresPropagateAndUnlock) {
         EInvalidOperation);
 }
 
+// The composition as its steps describe it, through textures: Create(Bitmap), the size
+// resampler, ToBitmap for the stretched background, DrawTo for the fitted foreground.
+std::unique_ptr<TBitmap> ComposeThroughTextures(int w, int h, TBitmap* fg, TBitmap* bg, bool tile,
+                                                TColor colour) {
+    auto out = std::make_unique<TBitmap>();
+    out->SetWidth(w);
+    out->SetHeight(h);
+    out->SetPixelFormat(TPixelFormat::pf24bit);
+    if (bg && tile) {
+        TileGraphic(out.get(), bg, 0, 0);
+    } else if (bg) {
+        const THvBitmap32 texture(bg, nullptr, nullptr);
+        const THvBitmap32 resampled(texture, w, h, nullptr, nullptr);
+        resampled.ToBitmap(out.get());
+    } else {
+        out->Canvas()->Brush().Color = colour;
+        out->Canvas()->FillRect(Rect(0, 0, w, h));
+    }
+    if (fg) {
+        const THvBitmap32 texture(fg, nullptr, nullptr);
+        const long double scale =
+            std::min((long double)w / fg->Width(), (long double)h / fg->Height());
+        const int sw = int(RoundHalfEven(fg->Width() * scale));
+        const int sh = int(RoundHalfEven(fg->Height() * scale));
+        const THvBitmap32 resampled(texture, sw, sh, nullptr, nullptr);
+        resampled.DrawTo(out->Canvas(), int(RoundHalfEven((w - sw) / 2.0L)),
+                         int(RoundHalfEven((h - sh) / 2.0L)));
+    }
+    return out;
+}
+
+TEST(ComposeWallpaper, RandomisedCompositionsMatchTheTexturePath) {
+    std::mt19937_64 rng(0xC0FFEE);
+    const auto between = [&](int lo, int hi) { return lo + int(rng() % uint64_t(hi - lo + 1)); };
+    for (int n = 0; n < 300; ++n) {
+        const int w = between(1, 90), h = between(1, 90);
+        std::unique_ptr<TBitmap> fg, bg;
+        if (n % 4 != 0)
+            fg = Noise(between(1, 120), between(1, 120), rng());
+        if (n % 3 != 0)
+            bg = Noise(between(1, 120), between(1, 120), rng());
+        const bool tile = n % 5 == 0;
+        const TColor colour = TColor(rng() & 0xFFFFFF);
+        auto expected = ComposeThroughTextures(w, h, fg.get(), bg.get(), tile, colour);
+        auto actual =
+            ComposeWallpaper(w, h, fg.get(), bg.get(), tile, colour, nullptr, nullptr, nullptr);
+        ASSERT_EQ(actual->SaveToBytes(), expected->SaveToBytes())
+            << "case " << n << ": " << w << "x" << h << (fg ? " fg " : " no fg ")
+            << (fg ? fg->Width() : 0) << "x" << (fg ? fg->Height() : 0) << (bg ? " bg " : " no bg ")
+            << (bg ? bg->Width() : 0) << "x" << (bg ? bg->Height() : 0) << (tile ? " tiled" : "");
+    }
+}
+
+TEST(ComposeWallpaper, CancelWhileTheForegroundIsResampled) {
+    StatusLog log;
+    TCancelVar cancel{false};
+    log.Status.SetObserver([&](const QString& text) {
+        log.Texts << text;
+        if (text == QLatin1String("Resampling foreground..."))
+            cancel.store(true);
+    });
+    auto fg = Solid(10, 10, clRed);
+    auto out =
+        ComposeWallpaper(30, 10, fg.get(), nullptr, false, clLime, &log.Status, nullptr, &cancel);
+    // The resampled foreground's rows stay black, as a cancelled texture's do, and are drawn.
+    const TRect black = FindBlock(out.get(), clBlack);
+    EXPECT_EQ(black.Left, 10);
+    EXPECT_EQ(black.Right, 20);
+    EXPECT_EQ(FindBlock(out.get(), clLime).Width(), 30);
+    EXPECT_FALSE(log.Texts.contains(QStringLiteral("Image created.")));
+}
+
 TEST(ComposeWallpaper, SameInputsGiveTheSameBytes) {
     auto fg = Noise(333, 211, 1);
     auto bg = Noise(517, 389, 2);
