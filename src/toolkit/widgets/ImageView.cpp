@@ -59,6 +59,11 @@ void TImageView::resizeEvent(QResizeEvent*) {
     Render();
 }
 
+void TImageView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        FAfterDoubleClick = false;
+}
+
 void TImageView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;

@@ -15,8 +15,13 @@ public:
     explicit TImageView(QWidget* parent = nullptr);
     ~TImageView() override;
 
-    TImage* Image() const { return FImage.get(); }
-    TPicture* Picture() const { return FImage->Picture(); }
+    // The control model; its size is the widget's (a hidden widget gets no resize events, so
+    // the size is taken over here as well).
+    TImage* Image() const {
+        FImage->SetBounds(width(), height());
+        return FImage.get();
+    }
+    TPicture* Picture() const { return Image()->Picture(); }
 
     // Where the picture is drawn inside the widget for a picture of that size.
     static QRect DisplayRect(const QSize& picture, const QSize& area);
@@ -28,6 +33,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
