@@ -98,8 +98,13 @@ private:
 std::unique_ptr<TBitmap> LoadPicture(const QString& path, TStatusText* status,
                                      TProgressVar* progress) {
     TPicture picture;
-    picture.OnProgress = [progress](TObject*, TProgressStage, uint8_t percent, bool, const TRect&,
-                                    const QString&) {
+    picture.OnProgress = [status, progress](TObject*, TProgressStage stage, uint8_t percent, bool,
+                                            const TRect&, const QString& message) {
+        if (status)
+            status->Set((stage == TProgressStage::psStarting  ? QStringLiteral("Opening file... ")
+                         : stage == TProgressStage::psRunning ? QStringLiteral("Loading image... ")
+                                                              : QStringLiteral("Image loaded. ")) +
+                        message);
         if (progress)
             progress->store(percent);
     };
@@ -182,7 +187,7 @@ int RunCompose(const TComposeOptions& options) {
         foreground = LoadPicture(options.Foreground, &status, &progress);
     std::unique_ptr<TBitmap> backgroundBitmap;
     if (background.valid()) {
-        if (options.Foreground.isEmpty())
+        if (background.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
             status.Set(QStringLiteral("Loading ") + backgroundPath);
         backgroundBitmap = background.get();
     }
