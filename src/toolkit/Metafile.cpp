@@ -356,7 +356,10 @@ QRectF TMetafile::DrawnBounds() const {
         return QRectF();
     QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&scratch);
-    const QRectF own(0, 0, FParsed->Width, FParsed->Height);
+    // Measured on a grid 16 times finer than the picture's pixels: coordinates are rounded to
+    // whole pixels of the target while playing.
+    constexpr double kFine = 16;
+    const QRectF own(0, 0, FParsed->Width * kFine, FParsed->Height * kFine);
     QRectF bounds;
     TPlayOptions options;
     options.Measured = &bounds;
@@ -369,7 +372,8 @@ QRectF TMetafile::DrawnBounds() const {
     } catch (const std::bad_alloc&) {
         return QRectF();
     }
-    return bounds;
+    return QRectF(bounds.left() / kFine, bounds.top() / kFine, bounds.width() / kFine,
+                  bounds.height() / kFine);
 }
 
 std::unique_ptr<TGraphic> TMetafile::Clone() const {
