@@ -2,17 +2,19 @@
 
 #include "toolkit/RegistryFile.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
+#include <sys/file.h>
 #include <unistd.h>
 
 struct TRegKeyData {
@@ -190,20 +192,62 @@ LONG EnsureWritable(const Location& loc, bool create) {
     return ERROR_SUCCESS;
 }
 
-// Reads the key's file under its lock, lets edit change it (edit may refuse with an error code)
-// and writes it back when anything changed. A damaged file is first copied aside.
+// Holds an exclusive lock on a folder while the files in it are read and rewritten. The lock
+// is the folder's own (flock on the open folder), so no lock file is left behind or synced.
+class FolderLock {
+public:
+    explicit FolderLock(const QString& dir)
+        : FFd(::open(Native(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (FFd < 0)
+            return;
+        QDeadlineTimer deadline(kLockWaitMs);
+        while (::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
+                ::close(FFd);
+                FFd = -1;
+                return;
+            }
+            QThread::msleep(5);
+        }
+    }
+    ~FolderLock() {
+        if (FFd >= 0)
+            ::close(FFd); // closing releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Locked() const { return FFd >= 0; }
+
+private:
+    int FFd;
+};
+
+// Lets edit change the key's file (edit may refuse with an error code) and writes the file back
+// when anything changed, reading and writing under the folder's lock. A change that changes
+// nothing writes nothing. A damaged file is first copied aside.
 LONG Modify(const Location& loc, const std::function<LONG(TRegFileData&)>& edit) {
     LONG rc = EnsureWritable(loc, false);
     if (rc != ERROR_SUCCESS)
         return rc;
-    QLockFile lock(loc.File + QLatin1String(".lock"));
-    if (!lock.tryLock(kLockWaitMs))
-        return Fail(ERROR_ACCESS_DENIED,
-                    QStringLiteral("%1 is locked by another program").arg(Shown(loc.File)));
     TRegFileData data;
     QByteArray raw;
     QString why;
     if (!LoadRegFile(loc.File, &data, &raw, &why))
+        return Fail(ERROR_ACCESS_DENIED, why);
+    if (!data.Damaged) {
+        // Most saves write what is already there: answer those without the lock and the disk.
+        TRegFileData probe = data;
+        rc = edit(probe);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+        if (probe == data)
+            return ERROR_SUCCESS;
+    }
+    const FolderLock lock(loc.Dir);
+    if (!lock.Locked())
+        return Fail(ERROR_ACCESS_DENIED,
+                    QStringLiteral("%1 is locked by another program").arg(Shown(loc.Dir)));
+    if (!LoadRegFile(loc.File, &data, &raw, &why)) // as it is now, under the lock
         return Fail(ERROR_ACCESS_DENIED, why);
     const TRegFileData before = data;
     rc = edit(data);
@@ -218,7 +262,10 @@ LONG Modify(const Location& loc, const std::function<LONG(TRegFileData&)>& edit)
     return ERROR_SUCCESS;
 }
 
-LONG NewHandle(HKEY base, const QString& subKey, REGSAM access, bool create, HKEY* result) {
+// create: make the key when it is missing; materialise: write an empty section for a new subkey
+// at once (a value written into it right away makes the section anyway).
+LONG NewHandle(HKEY base, const QString& subKey, REGSAM access, bool create, HKEY* result,
+               bool materialise = true) {
     if (!result)
         return Fail(ERROR_INVALID_PARAMETER, QStringLiteral("no place for the key"));
     *result = nullptr;
@@ -232,7 +279,7 @@ LONG NewHandle(HKEY base, const QString& subKey, REGSAM access, bool create, HKE
     const bool wantsWrite = (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
     if (create) {
         LONG rc = EnsureWritable(loc, true);
-        if (rc == ERROR_SUCCESS && !loc.IsFolder() && !loc.Section.isEmpty()) {
+        if (rc == ERROR_SUCCESS && materialise && !loc.IsFolder() && !loc.Section.isEmpty()) {
             rc = Modify(loc, [&loc](TRegFileData& file) {
                 if (!HasSection(file, loc.Section))
                     file.Sections[loc.Section];
@@ -703,7 +750,7 @@ void TRegIniFile::WriteString(const QString& section, const QString& ident, cons
     QString path = section;
     const HKEY base = SectionBase(&path);
     HKEY key = nullptr;
-    if (RegCreateKeyEx(base, path, KEY_WRITE, &key) != ERROR_SUCCESS)
+    if (NewHandle(base, path, KEY_WRITE, true, &key, false) != ERROR_SUCCESS)
         throw ERegistryException(QStringLiteral("Failed to create key %1").arg(section) + Reason());
     const LONG rc = SetValue(key, ident, StringValue(value));
     RegCloseKey(key);

@@ -15,7 +15,7 @@
 // keep their exact bytes and length. A value of any other form found in a file reports REG_NONE,
 // reads as absent through the typed readers and is written back unchanged.
 //
-// Every change reaches the disk before the call returns: under a lock file the file is read,
+// Every change reaches the disk before the call returns: under the folder's lock the file is read,
 // changed and written anew (new file, fsync, rename, fsync of the folder), so readers see the old
 // or the new file, never a part of one; a failed write leaves what was stored before intact and
 // is returned or raised. A damaged file is read as far as it goes; the first change keeps a copy

@@ -13,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -89,8 +92,7 @@ ChildRun RunChild(const QMap<QString, QString>& vars, ChildOptions options = {})
         }
     });
     process.start(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--gtest_filter=RegistryChild.DISABLED_Run"),
-                   QStringLiteral("--gtest_also_run_disabled_tests")});
+                  {QStringLiteral("--gtest_filter=RegistryFile.*")}); // any test: the set-up runs
     ChildRun run;
     if (!process.waitForFinished(60000)) {
         process.kill();
@@ -155,11 +157,10 @@ QString HexUtf8(const QString& text) {
 
 } // namespace
 
-// The other half of the fresh-process tests; it runs only when RunChild starts it.
-TEST(RegistryChild, DISABLED_Run) {
-    const QString op = qEnvironmentVariable("TAPESTRIX_REGISTRY_CHILD");
-    if (op.isEmpty())
-        GTEST_SKIP() << "runs only as the child of the registry tests";
+namespace {
+
+// The other half of the fresh-process tests: what the child does, told by its environment.
+void RunAsChild(const QString& op) {
     if (!qEnvironmentVariableIsEmpty("REG_MACHINE_ROOT"))
         SetRegistryRootDir(HKEY_LOCAL_MACHINE, qEnvironmentVariable("REG_MACHINE_ROOT"));
     const HKEY root = qEnvironmentVariable("REG_ROOT") == QLatin1String("machine")
@@ -195,6 +196,24 @@ TEST(RegistryChild, DISABLED_Run) {
         out << "REG|" << line << '\n';
     out.flush();
 }
+
+// Before any test runs, a child started by RunChild does its work and ends.
+class ChildEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const QString op = qEnvironmentVariable("TAPESTRIX_REGISTRY_CHILD");
+        if (op.isEmpty())
+            return;
+        RunAsChild(op);
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const gChildEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ChildEnvironment);
+
+} // namespace
 
 TEST_F(RegistryTest, ValuesKeepTheirTypeAndBytesInAFreshProcess) {
     QByteArray allBytes;
@@ -472,6 +491,24 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
         EXPECT_EQ(ini.ReadInteger(QStringLiteral("Many"), QStringLiteral("A%1").arg(i), -1), i);
         EXPECT_EQ(ini.ReadInteger(QStringLiteral("Many"), QStringLiteral("B%1").arg(i), -1), i);
     }
+}
+
+TEST_F(RegistryTest, WritingWhatIsStoredLeavesTheFileAlone) {
+    TRegIniFile ini(kKey);
+    ini.WriteString(QStringLiteral("Options"), QStringLiteral("Foreground"), QStringLiteral("a"));
+    ini.WriteBinaryData(QStringLiteral("LastChange"), QByteArray(8, '\1'));
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(SettingsFile()).constData(), &before), 0);
+    ini.WriteString(QStringLiteral("Options"), QStringLiteral("Foreground"), QStringLiteral("a"));
+    ini.WriteBinaryData(QStringLiteral("LastChange"), QByteArray(8, '\1'));
+    ini.EraseSection(QStringLiteral("Missing"));
+    struct stat after {};
+    ASSERT_EQ(::stat(QFile::encodeName(SettingsFile()).constData(), &after), 0);
+    // Every real write puts a new file in place; these put none.
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    ini.WriteString(QStringLiteral("Options"), QStringLiteral("Foreground"), QStringLiteral("b"));
+    ASSERT_EQ(::stat(QFile::encodeName(SettingsFile()).constData(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
 }
 
 TEST_F(RegistryTest, KeysMapToFilesBelowTheirRoot) {
