@@ -85,7 +85,14 @@ void TForm1::SetUpControls() {
     // Lay the panels out at the design size now, so that the anchors below record the design's
     // distances (a hidden window is laid out only when it is shown).
     FormLayout->activate();
-    QFont font(QStringLiteral("MS Sans Serif"));
+    // "MS Sans Serif" where it exists, else a sans serif of about its width: the layout's
+    // captions were sized for it.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
+                      QStringLiteral("Helvetica")});
+    font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
     setFont(font);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -109,6 +116,17 @@ void TForm1::SetUpControls() {
     BitBtn7->setIcon(ButtonGlyph(TGlyph::Delete));
     for (QPushButton* button : findChildren<QPushButton*>())
         button->setIconSize(QSize(16, 16));
+
+    // Labels take the width of their text, as the toolkit's auto-sized labels do; check boxes
+    // whose caption the font in use makes wider than the design keep it readable as far as
+    // their group allows.
+    for (QLabel* label : {Label1, Label3})
+        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+    for (QCheckBox* box : GroupBox4->findChildren<QCheckBox*>()) {
+        const int room = GroupBox4->width() - box->x() - 2;
+        if (box->sizeHint().width() > box->width())
+            box->resize(std::min(box->sizeHint().width(), room), box->height());
+    }
 
     ColorBox1->SetItemHeight(16);
     UpDown1->SetRange(1, 10000);
