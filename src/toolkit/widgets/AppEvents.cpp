@@ -68,8 +68,11 @@ void ApplicationTerminate() {
     }
     // Queued, so that a request made before the message loop runs (an automatic start that
     // exits, while the main window is being created) still ends the loop when it starts.
+    // exit() and not quit(): quit() first asks every window to close and gives up when one
+    // refuses, as the main window does (it only hides).
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 bool ApplicationTerminateRequested() {
