@@ -6,7 +6,9 @@
 #include "imaging/Wallpaper.h"
 #include "toolkit/Graphics.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSaveFile>
 
@@ -45,6 +47,23 @@ bool WindowSystemAvailable() {
 #else
     return true;
 #endif
+}
+
+bool IsMetafile(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("emf") || suffix == QLatin1String("wmf");
+}
+
+bool NeedsGuiApplication(const TComposeOptions& options) {
+    if (options.Mode != TComposeMode::Compose)
+        return true;
+    if (IsColorText(options.Background)) {
+        bool ok = false;
+        // A system colour has the top bit set; a text that does not convert fails later.
+        const uint32_t value = options.Background.mid(1).toUInt(&ok, 16);
+        return !ok || (value & 0x80000000u) != 0;
+    }
+    return IsMetafile(options.Foreground) || IsMetafile(options.Background);
 }
 
 // One status line on stderr, rewritten in place while the work runs.
@@ -227,9 +246,17 @@ int main(int argc, char** argv) {
             if (type == QtCriticalMsg || type == QtFatalMsg)
                 Print(stderr, text + QLatin1Char('\n'));
         });
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !WindowSystemAvailable())
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    // The GUI application object brings the system colours (the palette) and the fonts that
+    // metafiles draw text with. Bitmaps, JPEG pictures and icons need neither, and starting a
+    // platform costs more than some whole compositions, so it is made only when needed.
+    std::unique_ptr<QCoreApplication> app;
+    if (NeedsGuiApplication(options)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !WindowSystemAvailable())
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
 
     // Errors are printed once, below; the imaging errors' box has nothing to add here.
     SetHv3DPresenter([](const QString&) {});

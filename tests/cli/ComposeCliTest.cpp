@@ -84,8 +84,8 @@ protected:
 TEST_F(ComposeCli, HelpExplainsEveryOption) {
     const Result r = RunCli({QStringLiteral("--help")});
     EXPECT_EQ(r.Code, 0);
-    for (const char* option :
-         {"--size", "--foreground", "--background", "--tile", "--output", "--quiet", "--help"})
+    for (const char* option : {"--size", "--foreground", "--background", "--tile", "--output",
+                               "--apply", "--quiet", "--help"})
         EXPECT_TRUE(r.Out.contains(QLatin1String(option))) << option;
 }
 
@@ -178,6 +178,17 @@ TEST_F(ComposeCli, JpegPictures) {
         {"--size", "160x90", "--foreground", jpeg, "--background", Background, "--output", out});
     ASSERT_EQ(r.Code, 0) << r.Err.toStdString();
     EXPECT_EQ(ReadFile(out), InProcess(160, 90, jpeg, Background, false, 0));
+}
+
+TEST_F(ComposeCli, IconsAndTiledJpegs) {
+    REQUIRE_TESTDATA();
+    const QString icon = testsupport::testData(QStringLiteral("ico/transparent.ico"));
+    const QString jpeg = testsupport::testData(QStringLiteral("jpeg/testorig.jpg"));
+    const QString out = Dir.filePath(QStringLiteral("i.bmp"));
+    const Result r = RunCli({"--size", "300x200", "--foreground", icon, "--background", jpeg,
+                             "--tile", "--output", out});
+    ASSERT_EQ(r.Code, 0) << r.Err.toStdString();
+    EXPECT_EQ(ReadFile(out), InProcess(300, 200, icon, jpeg, true, 0));
 }
 
 TEST_F(ComposeCli, ErrorsPrintTheMessageAndExitWithOne) {
