@@ -179,7 +179,7 @@ TSingleInstance::TSendResult TSingleInstance::SendRestore(const QString& socketP
     return result;
 }
 
-TSingleInstance::TStartResult TSingleInstance::Start(int timeoutMs) {
+TSingleInstance::TStartResult TSingleInstance::Start(int timeoutMs, int answerTimeoutMs) {
     if (FFolder.isEmpty()) {
         FFolder = instanceRuntimeFolder(&FError);
         if (FFolder.isEmpty())
@@ -195,7 +195,7 @@ TSingleInstance::TStartResult TSingleInstance::Start(int timeoutMs) {
         if (FLock->tryLock(0)) {
             // Normally nobody listens now. One that does is an instance whose lock file was
             // deleted under it: it is still the running instance.
-            const TSendResult sent = SendRestore(SocketPath(), timeoutMs);
+            const TSendResult sent = SendRestore(SocketPath(), answerTimeoutMs);
             if (sent == TSendResult::NotConnected || sent == TSendResult::Closed)
                 return TStartResult::Primary;
             FLock->unlock();
@@ -205,7 +205,7 @@ TSingleInstance::TStartResult TSingleInstance::Start(int timeoutMs) {
             FError = QStringLiteral("The lock file %1 cannot be created").arg(LockPath());
             return TStartResult::Unavailable;
         }
-        switch (SendRestore(SocketPath(), timeoutMs)) {
+        switch (SendRestore(SocketPath(), answerTimeoutMs)) {
         case TSendResult::Answered:
             return TStartResult::Forwarded;
         case TSendResult::TimedOut:

@@ -47,8 +47,9 @@ public:
     // Takes the lock, or hands the restore request to the instance that holds it and waits for
     // its answer. Blocking; needs no application object, so a second start sets nothing up.
     // timeoutMs bounds the time spent waiting for a running instance to accept the connection
-    // (it may just be starting) and, separately, for its answer.
-    TStartResult Start(int timeoutMs = 20000);
+    // (it may just be starting), answerTimeoutMs the wait for its answer once connected (it may
+    // be busy, for instance finishing an automatic change before it exits).
+    TStartResult Start(int timeoutMs = 20000, int answerTimeoutMs = 120000);
 
     // After Start gave Primary and the application object exists: listen on the socket, taking
     // over one left behind by a crashed instance. False with Error() set when it fails.

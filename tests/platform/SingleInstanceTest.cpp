@@ -40,10 +40,11 @@ template <typename Pred> bool pumpUntil(Pred done, int timeoutMs = 10000) {
 }
 
 // A second start on its own thread, so that the running instance's event loop keeps going here.
-std::future<Start> startOnThread(const QString& folder, int timeoutMs = 10000) {
-    return std::async(std::launch::async, [folder, timeoutMs] {
+std::future<Start> startOnThread(const QString& folder, int timeoutMs = 10000,
+                                 int answerTimeoutMs = 10000) {
+    return std::async(std::launch::async, [folder, timeoutMs, answerTimeoutMs] {
         TSingleInstance other(folder);
-        return other.Start(timeoutMs);
+        return other.Start(timeoutMs, answerTimeoutMs);
     });
 }
 
@@ -184,6 +185,16 @@ TEST_F(SingleInstance, StartGivesUpWhenTheRunningInstanceNeverListens) {
     auto second = startOnThread(FFolder, 500);
     ASSERT_TRUE(pumpUntil([&] { return ready(second); }, 5000));
     EXPECT_EQ(second.get(), Start::NoAnswer);
+}
+
+TEST_F(SingleInstance, StartGivesUpWhenTheRunningInstanceNeverAnswers) {
+    TSingleInstance first(FFolder);
+    ASSERT_EQ(first.Start(), Start::Primary);
+    ASSERT_TRUE(first.Listen()); // but no handler: the request is never answered
+    auto second = startOnThread(FFolder, 10000, 400);
+    ASSERT_TRUE(pumpUntil([&] { return ready(second); }, 5000));
+    EXPECT_EQ(second.get(), Start::NoAnswer);
+    EXPECT_TRUE(first.IsPrimary());
 }
 
 TEST_F(SingleInstance, LockAndSocketOfACrashedInstanceAreTakenOver) {
