@@ -1397,9 +1397,16 @@ void TDevice::CombineClip(const TClip& region, int mode) {
     TClip whole;
     whole.Rect = FVisible;
     const TClip base = clip ? *clip : whole;
-    if (!Spend(64 + int64_t(base.IsRect ? 4 : base.Path.elementCount()) * 16 +
-               int64_t(region.IsRect ? 4 : region.Path.elementCount()) * 16))
+    const int64_t a = base.IsRect ? 4 : base.Path.elementCount();
+    const int64_t b = region.IsRect ? 4 : region.Path.elementCount();
+    if (!Spend(64 + (a + b) * 16))
         return;
+    // Combining two figures costs up to the product of their sizes; beyond a limit the clip
+    // region stays as it was.
+    if (mode != RGN_COPY && a * b > kMaxClipWork) {
+        ++FStats.Unsupported;
+        return;
+    }
     TClip out;
     switch (mode) {
     case RGN_COPY:

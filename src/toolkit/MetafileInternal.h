@@ -14,17 +14,18 @@ class QPainter;
 
 namespace metafile {
 
-// Limits. A file that exceeds the first two is refused when it loads; the others stop or skip
+// Limits. A file above the first is refused when it loads; the others stop or skip
 // work while it plays, keeping what was drawn so far.
 constexpr int64_t kMaxFileBytes = int64_t(256) << 20;  // bytes of one metafile
 constexpr int64_t kMaxRecords = int64_t(4) << 20;      // records played in one paint
 constexpr int64_t kMaxBitmapPixels = int64_t(1) << 25; // pixels of one embedded bitmap
-constexpr int64_t kMaxWorkUnits = int64_t(600) << 20;  // drawing work of one paint (see TWork)
+constexpr int64_t kMaxWorkUnits = int64_t(600) << 20;  // drawing work of one paint (TDevice::Spend)
 constexpr int kMaxObjects = 65536;                     // object table entries
 constexpr int kMaxSavedStates = 4096;                  // nesting of saved device contexts
 constexpr int kMaxTextChars = 16384;                   // characters of one text record
 constexpr int kMaxNoPlaceableSide = 4096;              // picture side taken from a window extent
-constexpr int kMaxResyncBytes = 256; // how far a broken EMF chain is searched for its rest
+constexpr int kMaxResyncBytes = 256;                   // how far a broken EMF chain is searched
+constexpr int64_t kMaxClipWork = int64_t(1) << 24;     // product of two clip figures' sizes
 
 enum class TKind { None, Emf, Wmf };
 
