@@ -2,6 +2,7 @@
 #include "toolkit/Graphics.h"
 #include "toolkit/Icon.h"
 #include "toolkit/Jpeg.h"
+#include "toolkit/Metafile.h"
 
 std::unique_ptr<TGraphic> CreateGraphicForExtension(const QString& extension) {
     if (extension == QLatin1String("bmp"))
@@ -11,7 +12,6 @@ std::unique_ptr<TGraphic> CreateGraphicForExtension(const QString& extension) {
     if (extension == QLatin1String("ico"))
         return std::make_unique<TIcon>();
     if (extension == QLatin1String("emf") || extension == QLatin1String("wmf"))
-        throw EInvalidGraphic(
-            QStringLiteral("Loading .%1 pictures is not available yet").arg(extension));
+        return CreateMetafileGraphic();
     return nullptr;
 }
