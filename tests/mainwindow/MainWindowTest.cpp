@@ -445,3 +445,45 @@ TEST_F(MainWindowTest, ExitSavesStopsTheDrawingAndEndsTheProgram) {
         EXPECT_EQ(written.Width(), 64);
     }
 }
+
+TEST_F(MainWindowTest, TheNextStartShowsTheWindowWhenItWasShowingAtExit) {
+    {
+        auto form = NewForm();
+        form->show();
+        form->resize(700, 500);
+        form->BtnExitClick(nullptr); // the window is not hidden first
+        Destroy(form);
+    }
+    {
+        auto form = NewForm();
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(form->size(), QSize(700, 500));
+        // Hidden, then the exit from the tray: the next start shows only the icon.
+        form->close();
+        form->BtnExitClick(nullptr);
+        Destroy(form);
+    }
+    EXPECT_FALSE(NewForm()->isVisible());
+}
+
+TEST_F(MainWindowTest, AnAutomaticStartKeepsTheWindowHidden) {
+    WritePreset(0, "", "#FF", false);
+    {
+        auto form = NewForm();
+        form->show();
+        form->BtnExitClick(nullptr);
+        Destroy(form);
+    }
+    auto form = NewForm(true);
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_TRUE(PollUntilIdle(*form));
+    // Without "Change On Auto Start" the stored visibility applies as usual.
+    form->cbOnStart->setChecked(false);
+    form->show();
+    form->BtnExitClick(nullptr);
+    Destroy(form);
+    auto plain = NewForm(true);
+    EXPECT_TRUE(plain->isVisible());
+    EXPECT_FALSE(plain->FBack);
+    plain->hide();
+}

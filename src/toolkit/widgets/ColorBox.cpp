@@ -39,8 +39,7 @@ template <class Fn> void ForEachListed(Fn fn) {
 TColorBox::TColorBox(QWidget* parent) : QComboBox(parent) {
     setMaxVisibleItems(16);
     Populate();
-    setCurrentIndex(findData(QVariant::fromValue<qint32>(clBlack), kColorRole));
-    FLastIndex = currentIndex();
+    SetSelected(clBlack);
     connect(this, qOverload<int>(&QComboBox::activated), this, &TColorBox::OnActivated);
 }
 
@@ -121,7 +120,9 @@ void TColorBox::SetColorDialog(TColorDialogFunction dialog) {
 
 void TColorBox::OnActivated(int index) {
     if (index == CustomIndex) {
-        const TColor initial = Selected();
+        // The list already shows the custom entry; the dialog starts from the colour before.
+        const TColor initial =
+            FLastIndex >= 0 ? TColor(itemData(FLastIndex, kColorRole).value<qint32>()) : Selected();
         const std::optional<TColor> chosen =
             DialogFunction() ? DialogFunction()(this, initial) : RunColorDialog(this, initial);
         if (!chosen) {
