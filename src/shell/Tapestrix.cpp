@@ -1,0 +1,91 @@
+// The program entry. A second start only asks the running instance to show its main window and
+// ends; otherwise the application title is set, the startup form (tray icon), the main window
+// and the About dialog are created in that order, the event loop runs, and the forms are
+// destroyed in the reverse order.
+#include "about/FormAbout.h"
+#include "mainwindow/MainForm.h"
+#include "platform/SingleInstance.h"
+#include "shell/Startup.h"
+#include "toolkit/widgets/AppEvents.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// How long an automatic start at logon waits for the panel's notification area before it shows
+// the main window instead.
+constexpr int kLogonTrayGraceMs = 10000;
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The program icon lives in the GUI library's resources; a static library's resources are
+    // linked in only when named.
+    Q_INIT_RESOURCE(tapestrix);
+
+    // Before anything is set up: a running instance gets the restore request and this start
+    // ends, whatever its command line.
+    auto instance = std::make_unique<TSingleInstance>();
+    switch (instance->Start()) {
+    case TSingleInstance::TStartResult::Forwarded:
+        return 0;
+    case TSingleInstance::TStartResult::NoAnswer:
+        std::fprintf(stderr, "Tapestrix is already running but does not answer.\n");
+        return 1;
+    case TSingleInstance::TStartResult::Unavailable:
+        std::fprintf(stderr, "Tapestrix: %s; starting without the check for a running instance.\n",
+                     qPrintable(instance->Error()));
+        break;
+    case TSingleInstance::TStartResult::Primary:
+        break;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tapestrix"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tapestrix")); // the application title
+    QApplication::setDesktopFileName(QStringLiteral("tapestrix"));
+    QApplication::setWindowIcon(ProgramIcon());
+    // Hiding the main window must not end the program: only Exit and an automatic start that
+    // exits do.
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (instance->IsPrimary() && !instance->Listen())
+        std::fprintf(stderr, "Tapestrix: %s; a second start will not find this one.\n",
+                     qPrintable(instance->Error()));
+
+    std::unique_ptr<TfrmTapestrixStartup> startup;
+    std::unique_ptr<TForm1> mainForm;
+    std::unique_ptr<TfrmAbout> about;
+    try {
+        startup = std::make_unique<TfrmTapestrixStartup>();
+        frmTapestrixStartup = startup.get();
+        mainForm = std::make_unique<TForm1>();
+        Form1 = mainForm.get();
+        about = std::make_unique<TfrmAbout>();
+        frmAbout = about.get();
+    } catch (const std::exception& error) {
+        ApplicationShowException(error);
+        return 1;
+    }
+    // Second starts that arrived meanwhile have waited for this.
+    instance->SetRestoreHandler([] {
+        if (frmTapestrixStartup)
+            frmTapestrixStartup->RestoreInstance();
+    });
+    // Without a notification area the program must not live hidden.
+    startup->EnsureReachable(mainForm->StartedWithAutoStart() ? kLogonTrayGraceMs : 0);
+
+    const int status = app.exec();
+
+    instance->SetRestoreHandler(nullptr);
+    about.reset();
+    frmAbout = nullptr;
+    mainForm.reset();
+    Form1 = nullptr;
+    startup.reset();
+    frmTapestrixStartup = nullptr;
+    instance.reset();
+    return status;
+}
