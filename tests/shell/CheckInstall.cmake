@@ -1,5 +1,6 @@
 # Installs the build into a fresh folder and checks what a desktop needs to list the program:
 #   cmake -DBUILD_DIR=... -DPREFIX=... -P CheckInstall.cmake
+cmake_minimum_required(VERSION 3.25)
 if(NOT BUILD_DIR OR NOT PREFIX)
     message(FATAL_ERROR "BUILD_DIR and PREFIX are required")
 endif()
