@@ -42,10 +42,12 @@ const THvBitmap32& Source(int w, int h) {
     return *slot;
 }
 
-// Args: source width, source height, target width, target height, threads (0: automatic).
+// Args: source width, source height, target width, target height, threads (0: automatic),
+// kernels (2: the best the processor has, 1: at most AVX2, 0: plain).
 void BM_Resample(benchmark::State& state) {
     const THvBitmap32& source = Source(int(state.range(0)), int(state.range(1)));
     hvresample::SetThreadCount(int(state.range(4)));
+    hvresample::SetKernelLimit(hvresample::TKernels(state.range(5)));
     TProgressVar progress{0};
     TCancelVar cancel{false};
     for (auto _ : state) {
@@ -53,16 +55,14 @@ void BM_Resample(benchmark::State& state) {
         benchmark::DoNotOptimize(out.Pixels(0));
     }
     hvresample::SetThreadCount(0);
+    hvresample::SetKernelLimit(hvresample::TKernels::Avx512);
 }
 
 BENCHMARK(BM_Resample)
-    ->ArgNames({"sw", "sh", "w", "h", "threads"})
-    ->Args({6000, 4000, 3840, 2160, 0})
-    ->Args({6000, 4000, 200, 150, 0})
-    ->Args({1920, 1080, 3840, 2160, 0})
-    ->Args({6000, 4000, 3840, 2160, 1})
-    ->Args({6000, 4000, 200, 150, 1})
-    ->Args({1920, 1080, 3840, 2160, 1})
+    ->ArgNames({"sw", "sh", "w", "h", "threads", "kernels"})
+    ->ArgsProduct({{6000}, {4000}, {3840}, {2160}, {0, 1}, {2, 1, 0}})
+    ->ArgsProduct({{6000}, {4000}, {200}, {150}, {0, 1}, {2, 1, 0}})
+    ->ArgsProduct({{1920}, {1080}, {3840}, {2160}, {0, 1}, {2, 1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -23,7 +23,9 @@ namespace hvresample {
 namespace {
 
 std::atomic<int> gThreadCount{0};
-std::atomic<bool> gVectorAllowed{true};
+std::atomic<TKernels> gKernelLimit{TKernels::Avx512};
+
+TKernels Available();
 
 // One sample position along an axis: the two source indices and the 8-bit weight of the second.
 struct TTap {
@@ -109,7 +111,8 @@ struct TPlan {
     TMean Mean;
     // The vector kernels: per sample the weights (256 - fx) x 4 then fx x 4 as 16-bit lanes;
     // per-sample sums in 16 bits (255 x YF must fit); the mean as a shift when XF x YF = 2^k.
-    bool Vector = false;
+    bool Vector = false; // a vector kernel runs (AVX2 or AVX-512)
+    bool Wide = false;   // ... and it is AVX-512
     std::vector<uint16_t> WX8;
     int MeanShift = -1; // k when XF x YF = 2^k <= 256 and XF <= 2, else -1
 
@@ -152,7 +155,9 @@ struct TPlan {
             }
             rowStart += stepY;
         }
-        Vector = UseVectorKernels() && SW > 1 && int64_t(YF) * 255 <= 0xFFFF;
+        const TKernels kernels = Kernels();
+        Vector = kernels != TKernels::Plain && SW > 1 && int64_t(YF) * 255 <= 0xFFFF;
+        Wide = Vector && kernels == TKernels::Avx512;
         if (Vector) {
             WX8.resize(size_t(S) * 8);
             for (size_t s = 0; s < size_t(S); ++s)
@@ -165,17 +170,17 @@ struct TPlan {
                 MeanShift = std::countr_zero(uint64_t(n));
         }
     }
-
-    static bool UseVectorKernels();
 };
 
 #ifdef TAPESTRIX_X86
 // The kernels below are compiled for AVX2 through GCC's and Clang's per-function target
 // attribute and only called after the processor was asked whether it has AVX2; the rest of the
 // program stays on the baseline instruction set.
-bool TPlan::UseVectorKernels() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 && gVectorAllowed.load();
+TKernels Available() {
+    static const TKernels available = __builtin_cpu_supports("avx512bw") ? TKernels::Avx512
+                                      : __builtin_cpu_supports("avx2")   ? TKernels::Avx2
+                                                                         : TKernels::Plain;
+    return available;
 }
 
 // h = (256 - fx) * p[x0] + fx * p[x0 + 1] per channel, four samples per step. Each sample's two
@@ -298,9 +303,69 @@ __attribute__((target("avx2"))) void MeanShiftAvx2(const uint16_t* acc, int widt
         out[j] = pixel;
     }
 }
+// The same two kernels eight samples (horizontal) and 32 lanes (vertical) at a time, for
+// processors with AVX-512 (byte and word instructions).
+
+// The neighbour pairs of samples s .. s + 3, 8 bytes each.
+__attribute__((target("avx512f,avx512bw"))) inline __m256i Pairs(const uint32_t* line,
+                                                                 const int32_t* x0, int s) {
+    __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s]));
+    a = _mm_castpd_si128(
+        _mm_loadh_pd(_mm_castsi128_pd(a), reinterpret_cast<const double*>(line + x0[s + 1])));
+    __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s + 2]));
+    b = _mm_castpd_si128(
+        _mm_loadh_pd(_mm_castsi128_pd(b), reinterpret_cast<const double*>(line + x0[s + 3])));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+}
+
+__attribute__((target("avx512f,avx512bw"))) void HorizontalAvx512(const uint32_t* line,
+                                                                  const int32_t* x0,
+                                                                  const uint16_t* weights,
+                                                                  int count, uint16_t* h) {
+    const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
+    int s = 0;
+    // (The zero-masked forms avoid GCC 12's false "may be used uninitialized" warning from the
+    // plain forms' undefined merge source; with a full mask they are the same instructions.)
+    for (; s + 8 <= count; s += 8) {
+        __m512i pa = _mm512_cvtepu8_epi16(Pairs(line, x0, s));
+        __m512i pb = _mm512_cvtepu8_epi16(Pairs(line, x0, s + 4));
+        pa = _mm512_mullo_epi16(pa, _mm512_loadu_si512(weights + 8 * size_t(s)));
+        pb = _mm512_mullo_epi16(pb, _mm512_loadu_si512(weights + 8 * size_t(s + 4)));
+        pa = _mm512_add_epi16(pa, _mm512_bsrli_epi128(pa, 8));
+        pb = _mm512_add_epi16(pb, _mm512_bsrli_epi128(pb, 8));
+        const __m512i r =
+            _mm512_maskz_permutexvar_epi64(0xFF, order, _mm512_maskz_unpacklo_epi64(0xFF, pa, pb));
+        _mm512_storeu_si512(h + 4 * size_t(s), r);
+    }
+    if (s < count)
+        HorizontalAvx2(line, x0 + s, weights + 8 * size_t(s), count - s, h + 4 * size_t(s));
+}
+
+__attribute__((target("avx512f,avx512bw"))) void VerticalAvx512(const uint16_t* h0,
+                                                                const uint16_t* h1, uint32_t w0,
+                                                                uint32_t w1, uint16_t* acc,
+                                                                size_t lanes) {
+    const __m512i vw0 = _mm512_set1_epi16(int16_t(w0));
+    const __m512i vw1 = _mm512_set1_epi16(int16_t(w1));
+    const __m512i one = _mm512_set1_epi16(1);
+    size_t k = 0;
+    for (; k + 32 <= lanes; k += 32) {
+        const __m512i a = _mm512_loadu_si512(h0 + k);
+        const __m512i b = _mm512_loadu_si512(h1 + k);
+        const __m512i lo0 = _mm512_mullo_epi16(a, vw0), hi0 = _mm512_mulhi_epu16(a, vw0);
+        const __m512i lo1 = _mm512_mullo_epi16(b, vw1), hi1 = _mm512_mulhi_epu16(b, vw1);
+        const __mmask32 carry =
+            _mm512_cmpneq_epi16_mask(_mm512_add_epi16(lo0, lo1), _mm512_adds_epu16(lo0, lo1));
+        __m512i r = _mm512_add_epi16(hi0, hi1);
+        r = _mm512_mask_add_epi16(r, carry, r, one);
+        _mm512_storeu_si512(acc + k, _mm512_add_epi16(_mm512_loadu_si512(acc + k), r));
+    }
+    if (k < lanes)
+        VerticalAvx2(h0 + k, h1 + k, w0, w1, acc + k, lanes - k);
+}
 #else
-bool TPlan::UseVectorKernels() {
-    return false;
+TKernels Available() {
+    return TKernels::Plain;
 }
 #endif
 
@@ -375,8 +440,9 @@ private:
             const TTap& t = P.Rows[size_t(i) * P.YF + b];
             const int slot0 = Slot(t.I0, -1);
             const int slot1 = t.I1 == t.I0 ? slot0 : Slot(t.I1, slot0);
-            VerticalAvx2(FRows[slot0].data(), FRows[slot1].data(), uint32_t(256 - t.F),
-                         uint32_t(t.F), FAcc16.data(), lanes);
+            (P.Wide ? VerticalAvx512 : VerticalAvx2)(FRows[slot0].data(), FRows[slot1].data(),
+                                                     uint32_t(256 - t.F), uint32_t(t.F),
+                                                     FAcc16.data(), lanes);
         }
         if (P.MeanShift >= 0) {
             MeanShiftAvx2(FAcc16.data(), P.W, P.XF, P.MeanShift, out);
@@ -422,7 +488,7 @@ private:
     void Horizontal(const uint32_t* line, uint16_t* h) const {
 #ifdef TAPESTRIX_X86
         if (P.Vector) {
-            HorizontalAvx2(line, P.X0.data(), P.WX8.data(), P.S, h);
+            (P.Wide ? HorizontalAvx512 : HorizontalAvx2)(line, P.X0.data(), P.WX8.data(), P.S, h);
             return;
         }
 #endif
@@ -528,12 +594,12 @@ int ThreadCount() {
     return gThreadCount.load();
 }
 
-void SetVectorKernels(bool allowed) {
-    gVectorAllowed.store(allowed);
+void SetKernelLimit(TKernels limit) {
+    gKernelLimit.store(limit);
 }
 
-bool VectorKernels() {
-    return TPlan::UseVectorKernels();
+TKernels Kernels() {
+    return std::min(Available(), gKernelLimit.load());
 }
 
 void Resample(const TPlane& source, const TPlane& target, int xFactor, int yFactor,

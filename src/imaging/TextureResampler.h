@@ -46,9 +46,10 @@ inline int Factor(int source, int target) {
 void SetThreadCount(int count);
 int ThreadCount();
 
-// The vector kernels (AVX2) are used where the processor has them; tests switch them off to
-// check the plain integer kernels as well. VectorKernels tells whether they would be used now.
-void SetVectorKernels(bool allowed);
-bool VectorKernels();
+// Which kernels run: the best the processor has (AVX-512, AVX2), up to a limit that tests lower
+// to check every kernel against the reference. Kernels() tells which would run now.
+enum class TKernels { Plain, Avx2, Avx512 };
+void SetKernelLimit(TKernels limit);
+TKernels Kernels();
 
 } // namespace hvresample

@@ -162,37 +162,50 @@ void RunRandomised(uint64_t seed, Counts& counts) {
     }
 }
 
-struct VectorKernelGuard {
-    explicit VectorKernelGuard(bool allowed) { hvresample::SetVectorKernels(allowed); }
-    ~VectorKernelGuard() { hvresample::SetVectorKernels(true); }
+struct KernelLimitGuard {
+    explicit KernelLimitGuard(hvresample::TKernels limit) { hvresample::SetKernelLimit(limit); }
+    ~KernelLimitGuard() { hvresample::SetKernelLimit(hvresample::TKernels::Avx512); }
 };
+
+const char* KernelName(hvresample::TKernels k) {
+    return k == hvresample::TKernels::Avx512 ? "AVX-512"
+           : k == hvresample::TKernels::Avx2 ? "AVX2"
+                                             : "plain";
+}
 
 TEST(ResamplerExactness, RandomisedCasesMatchTheReference) {
     Counts counts;
     ASSERT_NO_FATAL_FAILURE(RunRandomised(0x7A9E5721u, counts));
     EXPECT_GE(counts.Cases, 10000);
-    if (!hvresample::VectorKernels())
-        std::printf("(no vector kernels on this processor: the plain kernels were checked)\n");
+    std::printf("(%s kernels)\n", KernelName(hvresample::Kernels()));
     RecordProperty("cases", counts.Cases);
     std::printf("resampler exactness: %d cases, %lld pixels, %lld samples compared\n", counts.Cases,
                 static_cast<long long>(counts.Pixels), static_cast<long long>(counts.Samples));
 }
 
-TEST(ResamplerExactness, PlainKernelsMatchTheReference) {
-    VectorKernelGuard plain(false);
-    Counts counts;
-    std::mt19937_64 rng(0xB0A710u);
-    for (int k = 0; k < 1500; ++k) {
-        hvresample::SetThreadCount(k % 2 ? 1 : 3);
-        ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, Between(rng, 1, 32), Between(rng, 1, 32),
-                                          Between(rng, 1, 32), Between(rng, 1, 32),
-                                          PickContent(rng)));
-        ASSERT_NO_FATAL_FAILURE(CheckFactors(
-            rng, counts, Between(rng, 1, 20), Between(rng, 1, 20), Between(rng, 1, 20),
-            Between(rng, 1, 20), Between(rng, 1, 4), Between(rng, 1, 4), PickContent(rng)));
+TEST(ResamplerExactness, EveryKernelMatchesTheReference) {
+    // The best kernels ran above; the ones below them run here.
+    const hvresample::TKernels best = hvresample::Kernels();
+    for (const hvresample::TKernels limit :
+         {hvresample::TKernels::Plain, hvresample::TKernels::Avx2}) {
+        if (limit >= best)
+            continue;
+        KernelLimitGuard guard(limit);
+        Counts counts;
+        std::mt19937_64 rng(0xB0A710u + uint64_t(limit));
+        for (int k = 0; k < 1500; ++k) {
+            hvresample::SetThreadCount(k % 2 ? 1 : 3);
+            ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, Between(rng, 1, 32), Between(rng, 1, 32),
+                                              Between(rng, 1, 32), Between(rng, 1, 32),
+                                              PickContent(rng)));
+            ASSERT_NO_FATAL_FAILURE(CheckFactors(
+                rng, counts, Between(rng, 1, 20), Between(rng, 1, 20), Between(rng, 1, 20),
+                Between(rng, 1, 20), Between(rng, 1, 4), Between(rng, 1, 4), PickContent(rng)));
+        }
+        ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, 640, 480, 200, 150, Content::Random));
+        hvresample::SetThreadCount(0);
+        std::printf("%s kernels: %d cases\n", KernelName(limit), counts.Cases);
     }
-    hvresample::SetThreadCount(0);
-    std::printf("plain kernels: %d cases\n", counts.Cases);
 }
 
 TEST(ResamplerExactness, PicturesOfRealisticSizes) {
@@ -211,8 +224,6 @@ TEST(ResamplerExactness, PicturesOfRealisticSizes) {
         ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, c.sw, c.sh, c.w, c.h, Content::Random));
     // Vertical factors beyond what 16-bit sums hold, and the plain kernels on large rows.
     ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, 30, 2000, 7, 5, Content::Random));
-    VectorKernelGuard plain(false);
-    ASSERT_NO_FATAL_FAILURE(CheckSize(rng, counts, 640, 480, 200, 150, Content::Random));
 }
 
 TEST(ResamplerExactness, HugeFactorsKeepSumsExact) {
