@@ -339,3 +339,29 @@ TEST_F(EndToEnd, WithoutANotificationAreaTheMainWindowShowsAtStart) {
         << "a program without a tray icon must not hide: " << program.output().toStdString();
     EXPECT_TRUE(program.running());
 }
+
+TEST_F(EndToEnd, LaterStartShowsTheMainWindowWhenItWasShowingAtExit) {
+    startSession();
+    {
+        Program first(*FSession);
+        ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+        ASSERT_TRUE(FSession->clickAt(*trayIcon(), 1));
+        ASSERT_TRUE(waitUntil([&] { return mainWindow().has_value(); }, 5000));
+        ASSERT_TRUE(chooseFromTrayMenu(QStringLiteral("x")));
+        ASSERT_TRUE(first.endsWithZero(15000)) << first.output().toStdString();
+    }
+    Program second(*FSession);
+    EXPECT_TRUE(waitUntil([&] { return mainWindow().has_value(); }, 15000))
+        << "the main window was showing at the last exit";
+    EXPECT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 5000));
+
+    // Hidden at exit: the next start shows only the icon again.
+    ASSERT_TRUE(FSession->xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
+    ASSERT_TRUE(waitUntil([&] { return FSession->bigWindowsOf(kInstance).empty(); }, 5000));
+    ASSERT_TRUE(chooseFromTrayMenu(QStringLiteral("x")));
+    ASSERT_TRUE(second.endsWithZero(15000)) << second.output().toStdString();
+    Program third(*FSession);
+    ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+    QThread::msleep(1000);
+    EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty());
+}
