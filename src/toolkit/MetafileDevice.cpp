@@ -213,7 +213,6 @@ TDevice::TDevice(QPainter& painter, const QRectF& target, const TDeviceSetup& se
     FState.Pen = StockPen(0, PS_SOLID);
     FState.Brush = StockBrush(0xFFFFFF);
     FState.Font = StockFont("System", 16, 700, 0x22);
-    FWorkLimit = kMaxWorkUnits;
 
     FPainter.save();
     FPainter.setRenderHint(QPainter::Antialiasing, false);
@@ -227,6 +226,9 @@ TDevice::TDevice(QPainter& painter, const QRectF& target, const TDeviceSetup& se
         const QRectF all(0, 0, device->width(), device->height());
         FVisible = FBase.isInvertible() ? FBase.inverted().mapRect(all) : all;
     }
+    // A fixed allowance plus 64 coverings of the drawn area: large renderings may do more.
+    const QRectF area = target & FVisible;
+    FWorkLimit = kMaxWorkUnits + int64_t(std::min(64 * area.width() * area.height(), 1e15));
     FPainter.save();
 }
 

@@ -4,6 +4,7 @@
 #include "toolkit/MetafileDevice.h"
 #include "toolkit/MetafileDib.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -781,6 +782,28 @@ TEST(MetafileRecords, CommentsUnknownRecordsAndCountsThatDoNotFit) {
     EXPECT_EQ(m.LastPlayStats().Skipped, 1);
     EXPECT_EQ(m.LastPlayStats().Unsupported, 2);
     EXPECT_FALSE(m.LastPlayStats().Truncated);
+}
+
+} // namespace
+
+namespace {
+
+TEST(MetafileLimits, EndlessDrawingWorkStopsKeepingWhatWasDrawn) {
+    // 4000 fills of the whole picture: far more work than a picture needs; playing stops at
+    // the work limit instead of taking minutes.
+    TEmfBuilder e = TEmfBuilder::Pixels(1000, 1000);
+    e.Rec(EMR_SELECTOBJECT, {kBlackBrush}).Rec(EMR_SELECTOBJECT, {kNullPen});
+    for (int i = 0; i < 4000; ++i)
+        e.Rec(EMR_RECTANGLE, {0, 0, 1001, 1001});
+    TMetafile m;
+    m.LoadFromBytes(e.Bytes(), QStringLiteral("endless.emf"));
+    QElapsedTimer timer;
+    timer.start();
+    const QImage image = Render(m, 1000, 1000);
+    EXPECT_LT(timer.elapsed(), 20000);
+    EXPECT_TRUE(m.LastPlayStats().Truncated);
+    EXPECT_LT(m.LastPlayStats().Records, 4000);
+    EXPECT_EQ(At(image, 500, 500), kBlack);
 }
 
 } // namespace
