@@ -123,7 +123,7 @@ X11Session::X11Session(int width, int height, bool tray) : FWidth(width), FHeigh
 
 X11Session::~X11Session() {
     FX.reset();
-    for (QProcess* p : {&FTray, &FWindowManager, &FServer}) {
+    for (QProcess* p : {&FTray, &FWindowManager}) {
         if (p->state() == QProcess::NotRunning)
             continue;
         p->terminate();
@@ -135,28 +135,12 @@ X11Session::~X11Session() {
 }
 
 bool X11Session::startServer() {
-    // -displayfd: the server picks a free display and writes its number once it accepts
-    // clients; -noreset keeps the root pixmap when the last client leaves.
-    FServer.setProgram(QStringLiteral("Xvfb"));
-    FServer.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"),
-                          QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
-                          QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                          QStringLiteral("%1x%2x24").arg(FWidth).arg(FHeight)});
-    FServer.start();
-    QByteArray line;
-    while (FServer.waitForReadyRead(15000)) {
-        line += FServer.readAllStandardOutput();
-        if (line.contains('\n'))
-            break;
-    }
-    bool ok = false;
-    const int number = line.trimmed().toInt(&ok);
-    if (!ok) {
-        FError = QStringLiteral("Xvfb did not start: ") +
-                 QString::fromLocal8Bit(FServer.readAllStandardError()).right(500);
+    FServer = std::make_unique<testsupport::XvfbServer>(FWidth, FHeight, 24);
+    if (!FServer->Started()) {
+        FError = FServer->Error();
         return false;
     }
-    FDisplay = QStringLiteral(":%1").arg(number);
+    FDisplay = FServer->Display();
     return true;
 }
 

@@ -4,6 +4,10 @@
 // the notification area; xdotool for the mouse and the keyboard.
 #pragma once
 
+#include "support/Xvfb.h"
+
+#include <memory>
+
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -86,7 +90,7 @@ private:
     uint32_t atom(const char* name) const;
 
     QTemporaryDir FDir;
-    QProcess FServer;
+    std::unique_ptr<testsupport::XvfbServer> FServer; // after the clients: stopped last
     QProcess FWindowManager;
     QProcess FTray;
     QString FDisplay;
