@@ -27,9 +27,11 @@ uint32_t U32BigEndian(const uint8_t* p) {
 struct Entry {
     int Index = 0;
     size_t Offset = 0, Size = 0;
-    int64_t Width = 0, Height = 0;
+    int64_t Width = 0, Height = 0; // up to 2^32 - 1 each (PNG)
     int BitCount = 0;
     bool Png = false;
+
+    uint64_t Area() const { return uint64_t(Width) * uint64_t(Height); }
 };
 
 class IconReader {
@@ -51,8 +53,8 @@ public:
         Entry best;
         for (int i = 0; i < count; ++i) {
             const Entry e = Describe(i, FData + 6 + 16 * i);
-            if (i == 0 || e.Width * e.Height > best.Width * best.Height ||
-                (e.Width * e.Height == best.Width * best.Height && e.BitCount > best.BitCount))
+            if (i == 0 || e.Area() > best.Area() ||
+                (e.Area() == best.Area() && e.BitCount > best.BitCount))
                 best = e;
         }
         if (best.Width > kMaxPictureSide || best.Height > kMaxPictureSide ||

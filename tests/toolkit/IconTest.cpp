@@ -238,6 +238,13 @@ TEST(Icon, OversizedImagesAreRefusedBeforeDecoding) {
     EXPECT_TRUE(icon.Empty());
     icon.SetMaxPixels(36);
     EXPECT_NO_THROW(icon.LoadFromBytes(MakeIcon({MakePng(6, 6)}), QStringLiteral("g.ico")));
+    // PNG headers claiming 4 x 4 billion pixels: compared and refused without overflow.
+    IconImage huge = MakePng(2, 2), huger = MakePng(2, 2);
+    for (IconImage* img : {&huge, &huger})
+        for (int i = 16; i < 24; ++i)
+            img->Payload[i] = char(0xF0 + (img == &huger));
+    EXPECT_THROW(icon.LoadFromBytes(MakeIcon({huge, huger}), QStringLiteral("h.ico")),
+                 EOutOfResources);
 }
 
 TEST(Icon, SharedIconFiles) {
