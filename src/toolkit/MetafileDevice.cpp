@@ -895,8 +895,7 @@ void TDevice::Render(const QPainterPath& target, bool fill, bool stroke) {
     FPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
-void TDevice::Emit(const QPainterPath& target, bool fill, bool stroke, bool closedShape) {
-    (void)closedShape;
+void TDevice::Emit(const QPainterPath& target, bool fill, bool stroke) {
     if (FPathOpen) {
         if (!Spend(int64_t(target.elementCount()) * 4))
             return;
@@ -945,7 +944,7 @@ void TDevice::Polyline(const QPolygonF& points) {
         return;
     QPainterPath path;
     path.addPolygon(points);
-    Emit(MapPath(path), false, true, false);
+    Emit(MapPath(path), false, true);
 }
 
 void TDevice::PolylineTo(const QPolygonF& points) {
@@ -973,7 +972,7 @@ void TDevice::Polygon(const QPolygonF& points) {
     QPainterPath path;
     path.addPolygon(points);
     path.closeSubpath();
-    Emit(MapPath(path), true, true, true);
+    Emit(MapPath(path), true, true);
 }
 
 void TDevice::PolyPolygon(const std::vector<QPolygonF>& polygons) {
@@ -986,7 +985,7 @@ void TDevice::PolyPolygon(const std::vector<QPolygonF>& polygons) {
         path.addPolygon(polygon);
         path.closeSubpath();
     }
-    Emit(MapPath(path), true, true, true);
+    Emit(MapPath(path), true, true);
 }
 
 void TDevice::PolyPolyline(const std::vector<QPolygonF>& polylines) {
@@ -996,7 +995,7 @@ void TDevice::PolyPolyline(const std::vector<QPolygonF>& polylines) {
     for (const QPolygonF& polyline : polylines)
         if (polyline.size() >= 2)
             path.addPolygon(polyline);
-    Emit(MapPath(path), false, true, false);
+    Emit(MapPath(path), false, true);
 }
 
 void TDevice::PolyBezier(const QPolygonF& points) {
@@ -1006,7 +1005,7 @@ void TDevice::PolyBezier(const QPolygonF& points) {
     path.moveTo(points[0]);
     for (qsizetype i = 1; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
-    Emit(MapPath(path), false, true, false);
+    Emit(MapPath(path), false, true);
 }
 
 void TDevice::PolyBezierTo(const QPolygonF& points) {
@@ -1088,7 +1087,7 @@ void TDevice::Rectangle(const QRectF& box) {
         logical.addRect(box);
         path = MapPath(logical);
     }
-    Emit(path, true, true, true);
+    Emit(path, true, true);
 }
 
 void TDevice::RoundRect(const QRectF& box, double cornerWidth, double cornerHeight) {
@@ -1110,7 +1109,7 @@ void TDevice::RoundRect(const QRectF& box, double cornerWidth, double cornerHeig
                                std::min(std::fabs(cornerHeight) / 2, n.height() / 2));
         path = MapPath(logical);
     }
-    Emit(path, true, true, true);
+    Emit(path, true, true);
 }
 
 void TDevice::Ellipse(const QRectF& box) {
@@ -1126,7 +1125,7 @@ void TDevice::Ellipse(const QRectF& box) {
         logical.addEllipse(box.normalized());
         path = MapPath(logical);
     }
-    Emit(path, true, true, true);
+    Emit(path, true, true);
 }
 
 void TDevice::Arc(TArcKind kind, const QRectF& box, QPointF start, QPointF end) {
@@ -1206,7 +1205,7 @@ void TDevice::Arc(TArcKind kind, const QRectF& box, QPointF start, QPointF end) 
         return;
     }
     const bool closed = kind != TArcKind::Arc;
-    Emit(target, closed, true, closed);
+    Emit(target, closed, true);
 }
 
 void TDevice::AngleArc(QPointF center, double radius, double startDeg, double sweepDeg) {
@@ -1214,15 +1213,15 @@ void TDevice::AngleArc(QPointF center, double radius, double startDeg, double sw
         !std::isfinite(radius))
         return;
     sweepDeg = Clamp(sweepDeg, -3600, 3600);
+    startDeg = std::fmod(startDeg, 360);
     const double flip = Det(Mapping()) < 0 ? -1 : 1;
-    const double a0 = startDeg * M_PI / 180, a1 = (startDeg + sweepDeg) * M_PI / 180;
+    const double a1 = (startDeg + sweepDeg) * M_PI / 180;
     const QRectF box(center.x() - radius, center.y() - radius, 2 * radius, 2 * radius);
     QPainterPath path;
     path.moveTo(FState.Current);
     path.arcTo(box, startDeg * flip, sweepDeg * flip);
     const QPointF end(center.x() + radius * std::cos(a1),
                       center.y() - flip * radius * std::sin(a1));
-    (void)a0;
     const QPainterPath target = MapPath(path);
     if (FPathOpen) {
         EnsureFigure();
@@ -1622,9 +1621,7 @@ void TDevice::PatBlt(const QRectF& dest, uint32_t rop) {
     FPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
-void TDevice::StretchBlt(const QRectF& dest, const QImage& image, const QRectF& src, uint32_t rop,
-                         bool mono) {
-    (void)mono;
+void TDevice::StretchBlt(const QRectF& dest, const QImage& image, const QRectF& src, uint32_t rop) {
     const uint8_t code = uint8_t(rop >> 16);
     const bool usesSource = ((code >> 2) ^ code) & 0x33;
     if (!usesSource) {

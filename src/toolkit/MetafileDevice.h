@@ -159,8 +159,7 @@ struct TDeviceSetup {
     QRectF DeviceRect;            // device units that fill the target
     double DevPerMmX = 96 / 25.4; // device units per millimetre, for the fixed mapping modes
     double DevPerMmY = 96 / 25.4;
-    int ObjectSlots = 0; // object table size from the header
-    bool Wmf = false;
+    int ObjectSlots = 0;  // object table size from the header
     bool Measure = false; // collect the bounds of what would be drawn instead of drawing
     bool ClipToTarget = true;
 };
@@ -266,8 +265,7 @@ public:
     // --- bitmaps
     // Draws image (its src rectangle, pixel coordinates from the top) into the logical box
     // (x, y, width, height) with a ternary raster operation.
-    void StretchBlt(const QRectF& dest, const QImage& image, const QRectF& src, uint32_t rop,
-                    bool mono);
+    void StretchBlt(const QRectF& dest, const QImage& image, const QRectF& src, uint32_t rop);
     void PatBlt(const QRectF& dest, uint32_t rop);
     void AlphaBlend(const QRectF& dest, const QImage& image, const QRectF& src, int constantAlpha,
                     bool sourceAlpha);
@@ -290,7 +288,7 @@ private:
     bool MappingUsable(); // finite and invertible
     bool TargetBox(const QRectF& box, QRectF& out, bool exclusive);
     QRectF TargetClipBox(const QRectF& box);
-    void Emit(const QPainterPath& target, bool fill, bool stroke, bool closedShape);
+    void Emit(const QPainterPath& target, bool fill, bool stroke);
     void Render(const QPainterPath& target, bool fill, bool stroke);
     bool MakePen(QPen& pen, double* widthOut);
     bool MakeBrush(const TBrushDef& brush, QBrush& out);

@@ -202,7 +202,7 @@ public:
 private:
     bool Dib(const TReader& r, uint32_t usage, uint32_t offBmi, uint32_t cbBmi, uint32_t offBits,
              uint32_t cbBits, bool keepAlpha, bool monoAsIndex, TDibResult& out);
-    void Text(const TReader& r, uint64_t emrText, bool wide, const QTransform* unused);
+    void Text(const TReader& r, uint64_t emrText, bool wide);
     void Bitmap(const TReader& r, uint32_t type);
     void Regions(const TReader& r, uint32_t type);
     void Gradient(const TReader& r);
@@ -228,7 +228,7 @@ bool TEmfPlayer::Dib(const TReader& r, uint32_t usage, uint32_t offBmi, uint32_t
     return DecodeDib(info, bits, options, out);
 }
 
-void TEmfPlayer::Text(const TReader& r, uint64_t at, bool wide, const QTransform*) {
+void TEmfPlayer::Text(const TReader& r, uint64_t at, bool wide) {
     const QPointF reference = Pt32(r, at);
     const uint32_t chars = r.U32(at + 8);
     const uint32_t offString = r.U32(at + 12);
@@ -288,7 +288,7 @@ void TEmfPlayer::Bitmap(const TReader& r, uint32_t type) {
         if (type == EMR_BITBLT && xform.isAffine() && !xform.isIdentity() &&
             std::isfinite(xform.determinant()) && xform.determinant() != 0)
             src = xform.mapRect(src);
-        D.StretchBlt(dest, dib.Image, src, rop, dib.BitCount == 1);
+        D.StretchBlt(dest, dib.Image, src, rop);
         return;
     }
     case EMR_STRETCHDIBITS: {
@@ -305,7 +305,7 @@ void TEmfPlayer::Bitmap(const TReader& r, uint32_t type) {
             return;
         // The source's y counts from the bottom row in a bottom-up bitmap.
         const double top = dib.TopDown ? ySrc : dib.Image.height() - ySrc - cySrc;
-        D.StretchBlt(dest, dib.Image, QRectF(xSrc, top, cxSrc, cySrc), rop, dib.BitCount == 1);
+        D.StretchBlt(dest, dib.Image, QRectF(xSrc, top, cxSrc, cySrc), rop);
         return;
     }
     case EMR_SETDIBITSTODEVICE: {
@@ -317,7 +317,7 @@ void TEmfPlayer::Bitmap(const TReader& r, uint32_t type) {
             return;
         const double top = dib.TopDown ? ySrc : dib.Image.height() - ySrc - cySrc;
         D.StretchBlt(QRectF(xDest, yDest, cxSrc, cySrc), dib.Image, QRectF(xSrc, top, cxSrc, cySrc),
-                     0x00CC0020, dib.BitCount == 1);
+                     0x00CC0020);
         return;
     }
     case EMR_ALPHABLEND:
@@ -530,14 +530,14 @@ bool TEmfPlayer::Play(const TReader& r, uint32_t type) {
     // --- text
     case EMR_EXTTEXTOUTA:
     case EMR_EXTTEXTOUTW:
-        Text(r, 36, type == EMR_EXTTEXTOUTW, nullptr);
+        Text(r, 36, type == EMR_EXTTEXTOUTW);
         return true;
     case EMR_POLYTEXTOUTA:
     case EMR_POLYTEXTOUTW: {
         const uint32_t strings = r.U32(36);
         r.NeedArray(40, strings, 40);
         for (uint32_t i = 0; i < strings && !D.Exhausted(); ++i)
-            Text(r, 40 + 40 * uint64_t(i), type == EMR_POLYTEXTOUTW, nullptr);
+            Text(r, 40 + 40 * uint64_t(i), type == EMR_POLYTEXTOUTW);
         return true;
     }
     case EMR_SMALLTEXTOUT: {

@@ -258,7 +258,7 @@ void TWmfPlayer::Bitmap(const TReader& r, uint16_t function, uint64_t words) {
         } else {
             image = Bitmap16(r, 6 + 2 * 8, 6 + 2 * 8 + 10);
         }
-        D.StretchBlt(dest, image, QRectF(xSrc, ySrc, width, height), rop, false);
+        D.StretchBlt(dest, image, QRectF(xSrc, ySrc, width, height), rop);
         return;
     }
     case META_STRETCHBLT:
@@ -280,7 +280,7 @@ void TWmfPlayer::Bitmap(const TReader& r, uint16_t function, uint64_t words) {
         } else {
             image = Bitmap16(r, 6 + 2 * 10, 6 + 2 * 10 + 10);
         }
-        D.StretchBlt(dest, image, QRectF(xSrc, ySrc, srcWidth, srcHeight), rop, false);
+        D.StretchBlt(dest, image, QRectF(xSrc, ySrc, srcWidth, srcHeight), rop);
         return;
     }
     case META_STRETCHDIB: {
@@ -292,7 +292,7 @@ void TWmfPlayer::Bitmap(const TReader& r, uint16_t function, uint64_t words) {
         if (!PackedDib(r, 6 + 2 * 11, usage, dib))
             return;
         const double top = dib.TopDown ? ySrc : dib.Image.height() - ySrc - srcHeight;
-        D.StretchBlt(dest, dib.Image, QRectF(xSrc, top, srcWidth, srcHeight), rop, false);
+        D.StretchBlt(dest, dib.Image, QRectF(xSrc, top, srcWidth, srcHeight), rop);
         return;
     }
     case META_SETDIBTODEV: {
@@ -304,7 +304,7 @@ void TWmfPlayer::Bitmap(const TReader& r, uint16_t function, uint64_t words) {
             return;
         const double top = dib.TopDown ? ySrc : dib.Image.height() - ySrc - height;
         D.StretchBlt(QRectF(xDest, yDest, width, height), dib.Image,
-                     QRectF(xSrc, top, width, height), 0x00CC0020, false);
+                     QRectF(xSrc, top, width, height), 0x00CC0020);
         return;
     }
     default:
@@ -648,7 +648,6 @@ TMetafilePlayStats PlayWmf(const TParsed& parsed, QPainter& painter, const QRect
     const double width = std::fabs(double(parsed.BBox[2]) - parsed.BBox[0]);
     const double height = std::fabs(double(parsed.BBox[3]) - parsed.BBox[1]);
     TDeviceSetup setup;
-    setup.Wmf = true;
     setup.DeviceRect = QRectF(0, 0, width, height);
     setup.DevPerMmX = setup.DevPerMmY = parsed.Inch / 25.4;
     setup.ObjectSlots = parsed.Objects;
