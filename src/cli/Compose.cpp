@@ -1,6 +1,7 @@
 // tapestrix-compose: composes a wallpaper the way the program does, for scripts, cron jobs,
 // benchmarks and checks. See ComposeOptions.h for the command line.
 #include "cli/ComposeOptions.h"
+#include "cli/StreamingCompose.h"
 
 #include "imaging/Hv3DException.h"
 #include "imaging/Wallpaper.h"
@@ -197,25 +198,31 @@ int RunCompose(const TComposeOptions& options) {
     const TColor colour = colourText ? TextToColor(options.Background) : TColor(0);
     const QString backgroundPath = colourText ? QString() : options.Background;
 
-    // The two pictures decode at the same time; the foreground's progress is shown.
-    std::future<std::unique_ptr<TBitmap>> background;
-    if (!backgroundPath.isEmpty())
-        background = std::async(std::launch::async, LoadPicture, backgroundPath, nullptr, nullptr);
-    std::unique_ptr<TBitmap> foreground;
-    if (!options.Foreground.isEmpty())
-        foreground = LoadPicture(options.Foreground, &status, &progress);
-    std::unique_ptr<TBitmap> backgroundBitmap;
-    if (background.valid()) {
-        if (background.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-            status.Set(QStringLiteral("Loading ") + backgroundPath);
-        backgroundBitmap = background.get();
+    // JPEG pictures are decoded while they are resampled; anything else takes the ordinary road
+    // of the program: pictures loaded into bitmaps, then ComposeWallpaper.
+    std::unique_ptr<TBitmap> image = ComposeStreaming(options, colour, &status, &progress);
+    if (!qEnvironmentVariableIsEmpty("TAPESTRIX_COMPOSE_TRACE")) // which road, for the tests
+        Print(stderr,
+              image ? QStringLiteral("road: streaming\n") : QStringLiteral("road: ordinary\n"));
+    if (!image) {
+        // The two pictures decode at the same time; the foreground's progress is shown.
+        std::future<std::unique_ptr<TBitmap>> background;
+        if (!backgroundPath.isEmpty())
+            background =
+                std::async(std::launch::async, LoadPicture, backgroundPath, nullptr, nullptr);
+        std::unique_ptr<TBitmap> foreground;
+        if (!options.Foreground.isEmpty())
+            foreground = LoadPicture(options.Foreground, &status, &progress);
+        std::unique_ptr<TBitmap> backgroundBitmap;
+        if (background.valid()) {
+            if (background.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+                status.Set(QStringLiteral("Loading ") + backgroundPath);
+            backgroundBitmap = background.get();
+        }
+        image = ComposeWallpaper(options.Width, options.Height, foreground.get(),
+                                 backgroundBitmap.get(), options.Tile, colour, &status, &progress,
+                                 &cancel);
     }
-
-    std::unique_ptr<TBitmap> image =
-        ComposeWallpaper(options.Width, options.Height, foreground.get(), backgroundBitmap.get(),
-                         options.Tile, colour, &status, &progress, &cancel);
-    foreground.reset();
-    backgroundBitmap.reset();
     status.Set(QStringLiteral("Saving image to file..."));
     WriteBmp(*image, options.Output);
     status.Set(QStringLiteral("Done."));

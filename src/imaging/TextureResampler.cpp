@@ -380,7 +380,7 @@ public:
         : P(plan), FSource(source), FTarget(target) {
         if (source.Layout == TLayout::Bgr24)
             FLine.resize(size_t(plan.SW));
-        if (target.Layout == TLayout::Bgr24)
+        if (target.Layout == TLayout::Bgr24 || target.BeforeStore)
             FOut.resize(size_t(plan.W));
         if (plan.Vector)
             FAcc16.resize(size_t(plan.S) * 4);
@@ -393,16 +393,22 @@ public:
     // Computes output row i and stores it in the target.
     void OutputRow(int i) {
         uint8_t* row = FTarget.Data + FTarget.Stride * i;
-        uint32_t* out =
-            FTarget.Layout == TLayout::Rgbx32 ? reinterpret_cast<uint32_t*>(row) : FOut.data();
+        const bool direct = FTarget.Layout == TLayout::Rgbx32 && !FTarget.BeforeStore;
+        uint32_t* out = direct ? reinterpret_cast<uint32_t*>(row) : FOut.data();
 #ifdef TAPESTRIX_X86
         if (P.Vector)
             OutputRowAvx2(i, out);
         else
 #endif
             OutputRowPlain(i, out);
+        if (FTarget.BeforeStore)
+            FTarget.BeforeStore(i);
         if (FTarget.Layout == TLayout::Bgr24)
             pixelrows::RgbxToBgr(out, row, P.W);
+        else if (!direct)
+            std::memcpy(row, out, size_t(P.W) * 4);
+        if (FTarget.AfterStore)
+            FTarget.AfterStore(i);
     }
 
 private:
@@ -472,7 +478,7 @@ private:
         int s = FUsed[0] <= FUsed[1] ? 0 : 1;
         if (s == keep)
             s = 1 - s;
-        const uint8_t* line = FSource.Data + FSource.Stride * y;
+        const uint8_t* line = FSource.RowAt ? FSource.RowAt(y) : FSource.Data + FSource.Stride * y;
         if (FSource.Layout == TLayout::Bgr24) {
             pixelrows::BgrToRgbx(line, FLine.data(), P.SW);
             Horizontal(FLine.data(), FRows[s].data());
@@ -617,6 +623,8 @@ void Resample(const TPlane& source, const TPlane& target, int xFactor, int yFact
             threads = work < 2.0e6 ? 1 : int(std::max(1u, std::thread::hardware_concurrency()));
         }
         threads = std::clamp(threads, 1, std::min(height, 64));
+        if (source.RowAt)
+            threads = 1; // its rows come one after another
         const int chunk = std::max(1, height / (threads * 8));
 
         TRowQueue queue(height, chunk, progress, cancel);

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace hvresample {
 
@@ -25,6 +26,14 @@ struct TPlane {
     int Width = 0;
     int Height = 0;
     TLayout Layout = TLayout::Rgbx32;
+
+    // A source whose rows are made as they are needed (a picture decoded while it is
+    // resampled): when set, row y is RowAt(y) instead of Data + y x Stride. The rows are asked
+    // for in increasing order, each at most once, from one thread.
+    std::function<const uint8_t*(int y)> RowAt;
+    // A target shared with other work: called before and after output row i is stored.
+    std::function<void(int i)> BeforeStore;
+    std::function<void(int i)> AfterStore;
 };
 
 // Resamples source into target (its whole width x height) with the given supersampling factors:

@@ -180,6 +180,57 @@ TEST_F(ComposeCli, JpegPictures) {
     EXPECT_EQ(ReadFile(out), InProcess(160, 90, jpeg, Background, false, 0));
 }
 
+TEST_F(ComposeCli, JpegsDecodedWhileResampledGiveTheComposersBytes) {
+    // Plain JPEG files go through the streaming road; progressive, CMYK and damaged ones fall
+    // back to the ordinary one. Either way the bytes are the composer's.
+    REQUIRE_TESTDATA();
+    const auto jpeg = [](const char* name) {
+        return testsupport::testData(QStringLiteral("jpeg/") + QLatin1String(name));
+    };
+    struct Case {
+        QString Fg, Bg;
+        int W, H;
+        bool Streamed;
+    };
+    const Case cases[] = {
+        {jpeg("testorig.jpg"), jpeg("testimgint.jpg"), 100, 60, true}, // both reduced
+        {jpeg("testorig.jpg"), jpeg("testorig.jpg"), 640, 480, true},  // both enlarged
+        {jpeg("gray.jpg"), jpeg("testorig.jpg"), 333, 101, true},      // grey foreground
+        {jpeg("testorig.jpg"), QStringLiteral("#FF8000"), 97, 203, true},
+        {jpeg("testorig.jpg"), {}, 50, 50, true},
+        {{}, jpeg("testorig.jpg"), 211, 77, true},
+        {jpeg("progressive.jpg"), jpeg("testorig.jpg"), 120, 90, false},
+        {jpeg("testorig.jpg"), jpeg("cmyk.jpg"), 120, 90, false},
+        {jpeg("testorig.jpg"), Background, 120, 90, false}, // a BMP background
+    };
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TAPESTRIX_COMPOSE_TRACE"), QStringLiteral("1"));
+    int n = 0;
+    for (const Case& c : cases) {
+        const QString out = Dir.filePath(QStringLiteral("s%1.bmp").arg(n++));
+        QStringList args = {"--size", QStringLiteral("%1x%2").arg(c.W).arg(c.H), "--output", out};
+        if (!c.Fg.isEmpty())
+            args << "--foreground" << c.Fg;
+        if (!c.Bg.isEmpty())
+            args << "--background" << c.Bg;
+        const Result r = RunCli(args, env);
+        ASSERT_EQ(r.Code, 0) << args.join(' ').toStdString() << "\n" << r.Err.toStdString();
+        EXPECT_EQ(r.Err.trimmed(),
+                  c.Streamed ? QStringLiteral("road: streaming") : QStringLiteral("road: ordinary"))
+            << args.join(' ').toStdString();
+        const bool colour = c.Bg.startsWith(QLatin1Char('#'));
+        EXPECT_EQ(ReadFile(out), InProcess(c.W, c.H, c.Fg, colour ? QString() : c.Bg, false,
+                                           colour ? TextToColor(c.Bg) : 0))
+            << args.join(' ').toStdString();
+    }
+    // A damaged file reports the toolkit's error, as the ordinary road does.
+    const Result r =
+        RunCli({"--size", "64x48", "--foreground", jpeg("truncated.jpg"), "--background",
+                jpeg("testorig.jpg"), "--output", Dir.filePath(QStringLiteral("t.bmp"))});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(r.Err.contains(QLatin1String("truncated.jpg"))) << r.Err.toStdString();
+}
+
 TEST_F(ComposeCli, IconsAndTiledJpegs) {
     REQUIRE_TESTDATA();
     const QString icon = testsupport::testData(QStringLiteral("ico/transparent.ico"));
