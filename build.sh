@@ -13,7 +13,7 @@ ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
 PACKAGES=(
-    cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+    cmake ninja-build ccache g++ clang libclang-rt-14-dev pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libjpeg62-turbo-dev libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-utils x11-xserver-utils openbox xdotool trayer
@@ -39,6 +39,9 @@ deps() {
             "${missing[@]}"
     fi
 }
+
+# Paths relative to the checkout, so that another clone of the project hits the compiler cache.
+export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=true
 
 launcher() {
     if command -v ccache >/dev/null 2>&1; then
@@ -87,7 +90,7 @@ sanitize)
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:halt_on_error=1:abort_on_error=1}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
     export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$ROOT/tests/lsan.supp:print_suppressions=0}
-    BUILD_TYPE=Debug build_tests build-asan -DTAPESTRIX_SANITIZE=address,undefined
+    BUILD_TYPE=RelWithDebInfo build_tests build-asan -DTAPESTRIX_SANITIZE=address,undefined
     run_tests build-asan
     ;;
 tsan)
