@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -73,18 +74,23 @@ QString UnescapeName(QStringView text) {
     QString out;
     for (qsizetype i = 0; i < text.size(); ++i) {
         int code = -1;
+        int length = 0; // of the escape after "%"
         if (text[i] == QLatin1Char('%')) {
             if (i + 1 < text.size() && text[i + 1] == QLatin1Char('u')) {
                 code = HexNumber(text, i + 2, 4);
-                if (code >= 0)
-                    i += 5;
+                length = 5;
             } else {
                 code = HexNumber(text, i + 1, 2);
-                if (code >= 0)
-                    i += 2;
+                length = 2;
             }
         }
-        out += code >= 0 ? QChar(char16_t(code)) : text[i];
+        // Half of a surrogate pair is no character: such an escape stays as written.
+        if (code < 0 || QChar::isSurrogate(char32_t(code))) {
+            out += text[i];
+            continue;
+        }
+        out += QChar(char16_t(code));
+        i += length;
     }
     return out;
 }
@@ -167,7 +173,9 @@ TRegFileValue ParseValue(QStringView text) {
         value.Text = UnescapeText(text.mid(1, text.size() - 2));
         return value;
     }
-    if (text.startsWith(QLatin1Char('@'))) {
+    // A value of unknown type is kept as written, which only text without control characters
+    // can be; anything else is read as a string.
+    if (text.startsWith(QLatin1Char('@')) && std::none_of(text.begin(), text.end(), IsControl)) {
         if (text.startsWith(kBinaryPrefix) && text.endsWith(QLatin1Char(')'))) {
             const QStringView hex =
                 text.mid(kBinaryPrefix.size(), text.size() - kBinaryPrefix.size() - 1);
@@ -209,8 +217,10 @@ QString SectionHeader(const QString& path) {
 
 QString ParseSectionPath(QStringView inner) {
     QStringList parts;
-    for (const QStringView part : inner.split(QLatin1Char('\\'), Qt::SkipEmptyParts))
-        parts << UnescapeName(part.trimmed());
+    for (const QStringView part : inner.split(QLatin1Char('\\'))) {
+        if (!part.trimmed().isEmpty())
+            parts << UnescapeName(part.trimmed());
+    }
     return parts.join(QLatin1Char('\\'));
 }
 

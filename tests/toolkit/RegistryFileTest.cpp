@@ -113,7 +113,8 @@ TEST(RegistryFile, HandWrittenTextIsReadLeniently) {
                                            "Unknown=@Variant(1)\n"
                                            "BadHex=@Binary(123)\n"
                                            "Dup=1\n"
-                                           "Dup=2\n");
+                                           "Dup=2\n"
+                                           "Half%uD800=1\n");
     EXPECT_FALSE(data.Damaged);
     EXPECT_EQ(data.Sections[QString()][QStringLiteral("Top")], Str(QStringLiteral("spaced value")));
     const auto options = data.Sections.value(QStringLiteral("Options"));
@@ -122,6 +123,8 @@ TEST(RegistryFile, HandWrittenTextIsReadLeniently) {
     EXPECT_EQ(options.value(QStringLiteral("Unknown")).Type, TRegFileValue::Kind::Other);
     EXPECT_EQ(options.value(QStringLiteral("BadHex")).Type, TRegFileValue::Kind::Other);
     EXPECT_EQ(options.value(QStringLiteral("Dup")), Str(QStringLiteral("2")));
+    // Half a surrogate pair is not decoded: the name stays as written.
+    EXPECT_TRUE(options.contains(QStringLiteral("Half%uD800")));
     // Values of unknown type are written back as they were found.
     EXPECT_TRUE(SerializeRegFile(data).contains("Unknown=@Variant(1)\n"));
 }
