@@ -115,6 +115,11 @@ struct TPlan {
     bool Wide = false;   // ... and it is AVX-512
     std::vector<uint16_t> WX8;
     int MeanShift = -1; // k when XF x YF = 2^k <= 256 and XF <= 2, else -1
+    // Windows: for each group of 4 (AVX2) or 8 (AVX-512) samples whose neighbour pairs all lie
+    // within 8 or 16 consecutive source pixels, the window's first pixel, else -1; and where in
+    // the window each sample's two pixels are. One vector load and one permute then replace
+    // eight or sixteen loads.
+    std::vector<int32_t> Base4, Index4, Base8, Index8;
 
     TPlan(int sw, int sh, int w, int h, int xf, int yf)
         : SW(sw), SH(sh), W(w), H(h), XF(xf), YF(yf), Mean(int64_t(xf) * yf) {
@@ -168,6 +173,26 @@ struct TPlan {
             const int64_t n = int64_t(XF) * YF;
             if (XF <= 2 && n <= 256 && std::has_single_bit(uint64_t(n)))
                 MeanShift = std::countr_zero(uint64_t(n));
+            MakeWindows(4, Base4, Index4);
+            if (Wide)
+                MakeWindows(8, Base8, Index8);
+        }
+    }
+
+    void MakeWindows(int group, std::vector<int32_t>& base, std::vector<int32_t>& index) const {
+        const int window = 2 * group;
+        base.assign(size_t(S / group), -1);
+        index.assign(size_t(S / group) * size_t(window), 0);
+        for (int g = 0; g < S / group; ++g) {
+            const int32_t first = X0[size_t(g * group)];
+            const int32_t last = X0[size_t(g * group + group - 1)];
+            if (last + 1 - first >= window || first + window > SW)
+                continue; // not in one window, or the window would pass the row's end
+            base[size_t(g)] = first;
+            for (int k = 0; k < group; ++k) {
+                index[size_t(g * window + 2 * k)] = X0[size_t(g * group + k)] - first;
+                index[size_t(g * window + 2 * k + 1)] = X0[size_t(g * group + k)] - first + 1;
+            }
         }
     }
 };
@@ -187,16 +212,27 @@ TKernels Available() {
 // neighbours are one 8-byte load; products and sums stay below 65536, so 16-bit lanes hold them
 // exactly.
 __attribute__((target("avx2"))) void HorizontalAvx2(const uint32_t* line, const int32_t* x0,
-                                                    const uint16_t* weights, int count,
-                                                    uint16_t* h) {
+                                                    const uint16_t* weights, int count, uint16_t* h,
+                                                    const int32_t* base, const int32_t* index) {
     int s = 0;
     for (; s + 4 <= count; s += 4) {
-        __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s]));
-        a = _mm_castpd_si128(
-            _mm_loadh_pd(_mm_castsi128_pd(a), reinterpret_cast<const double*>(line + x0[s + 1])));
-        __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s + 2]));
-        b = _mm_castpd_si128(
-            _mm_loadh_pd(_mm_castsi128_pd(b), reinterpret_cast<const double*>(line + x0[s + 3])));
+        const int32_t first = base[s / 4];
+        __m128i a, b;
+        if (first >= 0) {
+            const __m256i window =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(line + first));
+            const __m256i pairs = _mm256_permutevar8x32_epi32(
+                window, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + 2 * s)));
+            a = _mm256_castsi256_si128(pairs);
+            b = _mm256_extracti128_si256(pairs, 1);
+        } else {
+            a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s]));
+            a = _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(a),
+                                              reinterpret_cast<const double*>(line + x0[s + 1])));
+            b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + x0[s + 2]));
+            b = _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(b),
+                                              reinterpret_cast<const double*>(line + x0[s + 3])));
+        }
         __m256i pa = _mm256_cvtepu8_epi16(a);
         __m256i pb = _mm256_cvtepu8_epi16(b);
         pa = _mm256_mullo_epi16(
@@ -318,17 +354,28 @@ __attribute__((target("avx512f,avx512bw"))) inline __m256i Pairs(const uint32_t*
     return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
 }
 
-__attribute__((target("avx512f,avx512bw"))) void HorizontalAvx512(const uint32_t* line,
-                                                                  const int32_t* x0,
-                                                                  const uint16_t* weights,
-                                                                  int count, uint16_t* h) {
+__attribute__((target("avx512f,avx512bw"))) void
+HorizontalAvx512(const uint32_t* line, const int32_t* x0, const uint16_t* weights, int count,
+                 uint16_t* h, const int32_t* base4, const int32_t* index4, const int32_t* base8,
+                 const int32_t* index8) {
     const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
     int s = 0;
     // (The zero-masked forms avoid GCC 12's false "may be used uninitialized" warning from the
     // plain forms' undefined merge source; with a full mask they are the same instructions.)
     for (; s + 8 <= count; s += 8) {
-        __m512i pa = _mm512_cvtepu8_epi16(Pairs(line, x0, s));
-        __m512i pb = _mm512_cvtepu8_epi16(Pairs(line, x0, s + 4));
+        __m256i lo, hi;
+        const int32_t first = base8[s / 8];
+        if (first >= 0) {
+            const __m512i pairs = _mm512_maskz_permutexvar_epi32(
+                0xFFFF, _mm512_loadu_si512(index8 + 2 * s), _mm512_loadu_si512(line + first));
+            lo = _mm512_maskz_extracti64x4_epi64(0xF, pairs, 0);
+            hi = _mm512_maskz_extracti64x4_epi64(0xF, pairs, 1);
+        } else {
+            lo = Pairs(line, x0, s);
+            hi = Pairs(line, x0, s + 4);
+        }
+        __m512i pa = _mm512_cvtepu8_epi16(lo);
+        __m512i pb = _mm512_cvtepu8_epi16(hi);
         pa = _mm512_mullo_epi16(pa, _mm512_loadu_si512(weights + 8 * size_t(s)));
         pb = _mm512_mullo_epi16(pb, _mm512_loadu_si512(weights + 8 * size_t(s + 4)));
         pa = _mm512_add_epi16(pa, _mm512_bsrli_epi128(pa, 8));
@@ -338,7 +385,8 @@ __attribute__((target("avx512f,avx512bw"))) void HorizontalAvx512(const uint32_t
         _mm512_storeu_si512(h + 4 * size_t(s), r);
     }
     if (s < count)
-        HorizontalAvx2(line, x0 + s, weights + 8 * size_t(s), count - s, h + 4 * size_t(s));
+        HorizontalAvx2(line, x0 + s, weights + 8 * size_t(s), count - s, h + 4 * size_t(s),
+                       base4 + s / 4, index4 + 2 * s);
 }
 
 __attribute__((target("avx512f,avx512bw"))) void VerticalAvx512(const uint16_t* h0,
@@ -494,7 +542,12 @@ private:
     void Horizontal(const uint32_t* line, uint16_t* h) const {
 #ifdef TAPESTRIX_X86
         if (P.Vector) {
-            (P.Wide ? HorizontalAvx512 : HorizontalAvx2)(line, P.X0.data(), P.WX8.data(), P.S, h);
+            if (P.Wide)
+                HorizontalAvx512(line, P.X0.data(), P.WX8.data(), P.S, h, P.Base4.data(),
+                                 P.Index4.data(), P.Base8.data(), P.Index8.data());
+            else
+                HorizontalAvx2(line, P.X0.data(), P.WX8.data(), P.S, h, P.Base4.data(),
+                               P.Index4.data());
             return;
         }
 #endif
