@@ -217,6 +217,7 @@ __attribute__((target("avx2"))) void HorizontalAvx2(const uint32_t* line, const 
     int s = 0;
     for (; s + 4 <= count; s += 4) {
         const int32_t first = base[s / 4];
+        _mm_prefetch(reinterpret_cast<const char*>(line + x0[s] + 256), _MM_HINT_T0);
         __m128i a, b;
         if (first >= 0) {
             const __m256i window =
@@ -365,6 +366,7 @@ HorizontalAvx512(const uint32_t* line, const int32_t* x0, const uint16_t* weight
     for (; s + 8 <= count; s += 8) {
         __m256i lo, hi;
         const int32_t first = base8[s / 8];
+        _mm_prefetch(reinterpret_cast<const char*>(line + x0[s] + 256), _MM_HINT_T0);
         if (first >= 0) {
             const __m512i pairs = _mm512_maskz_permutexvar_epi32(
                 0xFFFF, _mm512_loadu_si512(index8 + 2 * s), _mm512_loadu_si512(line + first));
