@@ -197,8 +197,8 @@ void TForm1::CreateFormSaver() {
 
 void TForm1::ConnectEvents() {
     const auto on = [this](auto* sender, auto signal, void (TForm1::*handler)(QObject*)) {
-        connect(sender, signal, this,
-                Guarded([this, sender, handler] { (this->*handler)(sender); }));
+        FConnections.push_back(connect(
+            sender, signal, this, Guarded([this, sender, handler] { (this->*handler)(sender); })));
     };
     const auto onAction = [&](QAction* action, void (TForm1::*handler)(QObject*)) {
         on(action, &QAction::triggered, handler);
@@ -254,14 +254,15 @@ void TForm1::ConnectEvents() {
     Image2->Image()->OnProgress = progress;
 
     // Context menus.
-    connect(this, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopUp(PopupMenu2, this, pos); });
-    connect(StringGrid1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopUp(PopupMenu1, StringGrid1->viewport(), pos); });
-    connect(Image1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopUp(pm1, Image1, pos); });
-    connect(Image2, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopUp(pm2, Image2, pos); });
+    FConnections.push_back(connect(this, &QWidget::customContextMenuRequested, this,
+                                   [this](const QPoint& pos) { PopUp(PopupMenu2, this, pos); }));
+    FConnections.push_back(
+        connect(StringGrid1, &QWidget::customContextMenuRequested, this,
+                [this](const QPoint& pos) { PopUp(PopupMenu1, StringGrid1->viewport(), pos); }));
+    FConnections.push_back(connect(Image1, &QWidget::customContextMenuRequested, this,
+                                   [this](const QPoint& pos) { PopUp(pm1, Image1, pos); }));
+    FConnections.push_back(connect(Image2, &QWidget::customContextMenuRequested, this,
+                                   [this](const QPoint& pos) { PopUp(pm2, Image2, pos); }));
 
     Timer1->start();
     Timer2->start();
@@ -279,6 +280,10 @@ TForm1::~TForm1() {
     StopAndFreeThread();
     Image1->Image()->OnProgress = nullptr;
     Image2->Image()->OnProgress = nullptr;
+    // The base class hides and deletes the controls after this point, when this window's part
+    // is gone: none of their signals may reach the handlers any more.
+    for (const QMetaObject::Connection& connection : FConnections)
+        disconnect(connection);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -151,6 +151,7 @@ private:
     int RandomIndex(int n);
     void PopUp(QMenu* menu, QWidget* widget, const QPoint& pos);
 
+    std::vector<QMetaObject::Connection> FConnections; // the handlers' connections
     bool FAutoStart = false;
     bool FDestroyed = false;
     std::mt19937 FRandomEngine;

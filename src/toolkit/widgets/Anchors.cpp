@@ -44,8 +44,13 @@ void SetAnchors(QWidget* child, TAnchors anchors) {
     data.Width = g.width();
     data.Height = g.height();
     child->setProperty(kAnchorProperty, QVariant::fromValue(data));
-    if (!parent->findChild<TAnchorFilter*>(QString(), Qt::FindDirectChildrenOnly))
+    // One filter per parent, remembered on the parent (the filter class has no meta-object of
+    // its own, so it cannot be looked up by type).
+    const char* const kFilterProperty = "_tapestrix_anchor_filter";
+    if (!parent->property(kFilterProperty).toBool()) {
         parent->installEventFilter(new TAnchorFilter(parent));
+        parent->setProperty(kFilterProperty, true);
+    }
 }
 
 void ApplyAnchors(QWidget* parent) {

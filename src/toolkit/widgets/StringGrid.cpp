@@ -81,7 +81,6 @@ TGridRect TStringGrid::Selection() const {
 }
 
 void TStringGrid::SetSelection(const TGridRect& rect) {
-    QSignalBlocker block(selectionModel());
     clearSelection();
     if (rect.Top < 1 || rect.Top > rowCount() || rect.Left < 0) {
         setCurrentIndex(QModelIndex());

@@ -35,6 +35,7 @@ void TUpDown::SetAssociate(QLineEdit* edit) {
     if (FAssociate) {
         FAssociate->installEventFilter(this);
         connect(FAssociate, &QLineEdit::textEdited, this, &TUpDown::OnTextEdited);
+        connect(FAssociate, &QObject::destroyed, this, [this] { FAssociate = nullptr; });
         WriteText();
     }
 }
@@ -97,7 +98,8 @@ void TUpDown::WriteText() {
 }
 
 bool TUpDown::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == FAssociate && event->type() == QEvent::KeyPress) {
+    if (FAssociate && watched == static_cast<QObject*>(FAssociate) &&
+        event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
             Step(key->key() == Qt::Key_Up ? +1 : -1);

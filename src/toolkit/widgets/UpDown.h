@@ -5,7 +5,6 @@
 // edit box press the buttons.
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 
 class QLineEdit;
@@ -41,7 +40,7 @@ private:
     void OnTextEdited(const QString& text);
     void WriteText();
 
-    QPointer<QLineEdit> FAssociate;
+    QLineEdit* FAssociate = nullptr; // cleared when the edit box goes
     QToolButton* FUp;
     QToolButton* FDown;
     int FMin = 0;
