@@ -693,7 +693,8 @@ bool TDevice::MakePen(QPen& pen, double* widthOut) {
         pen.setCapStyle(Qt::FlatCap);
         pen.setJoinStyle(Qt::MiterJoin);
     } else {
-        const double limit = 2 * (FTarget.width() + FTarget.height()) + 16;
+        // Wider than twice the target covers it anyway; QPen takes at most 32767.
+        const double limit = std::min(2 * (FTarget.width() + FTarget.height()) + 16, 32767.0);
         width = std::min(width, limit);
         pen.setWidthF(width);
         Qt::PenCapStyle cap = Qt::RoundCap;

@@ -328,6 +328,23 @@ TEST(MetafileFigures, LinesLeaveOutTheirLastPixel) {
     EXPECT_EQ(At(image, 12, 9), kWhite);
 }
 
+TEST(MetafileFigures, VeryWidePensStayWide) {
+    // Drawn 500 times enlarged, the pen is far wider than a QPen takes: the line still covers
+    // the visible part of the picture instead of shrinking to a hairline.
+    TEmfBuilder e = TEmfBuilder::Pixels(40, 40);
+    e.Rec(EMR_CREATEPEN, {1, 0, 200, 0, 0}).Rec(EMR_SELECTOBJECT, {1});
+    e.Rec(EMR_MOVETOEX, {0, 20}).Rec(EMR_LINETO, {40, 20});
+    TMetafile m;
+    m.LoadFromBytes(e.Bytes(), QStringLiteral("wide.emf"));
+    QImage image(40, 40, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    m.PaintRect(painter, QRectF(0, -10000, 20000, 20000)); // the line runs along row 0
+    painter.end();
+    EXPECT_EQ(At(image, 20, 0), kBlack);
+    EXPECT_EQ(At(image, 20, 39), kBlack);
+}
+
 TEST(MetafileFigures, PolygonFillModes) {
     // A pentagram: its middle is inside with winding filling, outside with alternate.
     auto star = [](int mode) {
