@@ -197,7 +197,10 @@ void BackBack::SaveAndApply(TBitmap* foreground, TBitmap* background, TColor col
 }
 
 void BackBack::AssignResult() {
-    if (!Bitmap)
+    // A stop that reached the GUI thread while the worker waited for this call comes after
+    // composing: the target keeps its previous picture. Stop and this call both run on the GUI
+    // thread, so once Stop has returned no hand-over can follow.
+    if (!Bitmap || FCancel.load())
         return;
     try {
         TCanvasLock lock(Bitmap->Canvas());
