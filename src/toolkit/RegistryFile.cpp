@@ -1,4 +1,5 @@
 #include "toolkit/RegistryFile.h"
+#include "toolkit/SysUtils.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,17 +16,6 @@
 namespace {
 
 const QLatin1String kBinaryPrefix("@Binary(");
-
-int HexValue(QChar c) {
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
 
 QString Hex2(char16_t code) {
     return QStringLiteral("%1").arg(unsigned(code), 2, 16, QLatin1Char('0')).toUpper();
@@ -49,7 +39,7 @@ int HexNumber(QStringView text, qsizetype from, int count) {
         return -1;
     int value = 0;
     for (int i = 0; i < count; ++i) {
-        const int digit = HexValue(text[from + i]);
+        const int digit = HexDigitValue(text[from + i]);
         if (digit < 0)
             return -1;
         value = value * 16 + digit;
@@ -154,8 +144,10 @@ QString UnescapeText(QStringView text) {
             ++i;
             break;
         case 'x':
-            if (i + 3 < text.size() && HexValue(text[i + 2]) >= 0 && HexValue(text[i + 3]) >= 0) {
-                out += QChar(char16_t(HexValue(text[i + 2]) * 16 + HexValue(text[i + 3])));
+            if (i + 3 < text.size() && HexDigitValue(text[i + 2]) >= 0 &&
+                HexDigitValue(text[i + 3]) >= 0) {
+                out +=
+                    QChar(char16_t(HexDigitValue(text[i + 2]) * 16 + HexDigitValue(text[i + 3])));
                 i += 3;
                 break;
             }
@@ -181,7 +173,7 @@ TRegFileValue ParseValue(QStringView text) {
                 text.mid(kBinaryPrefix.size(), text.size() - kBinaryPrefix.size() - 1);
             bool valid = hex.size() % 2 == 0;
             for (qsizetype i = 0; valid && i < hex.size(); ++i)
-                valid = HexValue(hex[i]) >= 0;
+                valid = HexDigitValue(hex[i]) >= 0;
             if (valid) {
                 value.Type = TRegFileValue::Kind::Binary;
                 value.Bytes = QByteArray::fromHex(hex.toLatin1());

@@ -16,17 +16,6 @@ namespace {
     throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
 }
 
-int HexDigit(QChar c) {
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
-
 bool ParseInt(const QString& text, int32_t& out) {
     int i = 0;
     const int n = int(text.size());
@@ -55,7 +44,7 @@ bool ParseInt(const QString& text, int32_t& out) {
         uint32_t value = 0;
         int digits = 0;
         for (; i < n; ++i) {
-            const int d = HexDigit(text[i]);
+            const int d = HexDigitValue(text[i]);
             if (d < 0 || ++digits > 8)
                 return false;
             value = value << 4 | uint32_t(d);
@@ -96,6 +85,17 @@ int32_t StrToIntDef(const QString& text, int32_t fallback) {
 
 QString IntToStr(int64_t value) {
     return QString::number(value);
+}
+
+int HexDigitValue(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
 }
 
 int64_t RoundHalfEven(long double value) {

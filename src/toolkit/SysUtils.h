@@ -53,6 +53,8 @@ int32_t StrToInt(const QString& text);
 // Like StrToInt but returns fallback instead of raising.
 int32_t StrToIntDef(const QString& text, int32_t fallback);
 QString IntToStr(int64_t value);
+// The value of a hexadecimal digit of either case, or -1.
+int HexDigitValue(QChar c);
 
 // Nearest integer, halves to the even neighbour (0.5 -> 0, 1.5 -> 2, 2.5 -> 2).
 int64_t RoundHalfEven(long double value);

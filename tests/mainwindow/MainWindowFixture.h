@@ -5,6 +5,7 @@
 
 #include "mainwindow/MainForm.h"
 #include "platform/DesktopWallpaper.h"
+#include "support/Doubles.h"
 #include "toolkit/Graphics.h"
 
 #include <QStringList>
@@ -20,23 +21,9 @@
 namespace mainwindowtest {
 
 // Records the wallpaper files it is asked to set, with a copy of each file's bytes.
-class RecordingDesktop : public IDesktopWallpaper {
-public:
-    void setDesktopWallpaper(const QString& path) override;
-    QStringList Paths() const;
-    QByteArray LastFile() const;
-    int Count() const { return int(Paths().size()); }
-
-private:
-    mutable std::mutex FMutex;
-    QStringList FPaths;
-    QByteArray FLast;
-};
-
-// Writes a solid 24-bit BMP and returns its path.
-QString WriteBmp(const QString& dir, const QString& name, int w, int h, TColor color);
-// Writes a BMP with a pattern (so that scaling and placement show in the pixels).
-QString WritePatternBmp(const QString& dir, const QString& name, int w, int h);
+using testsupport::RecordingDesktop;
+using testsupport::WriteBmp;
+using testsupport::WritePatternBmp;
 
 class MainWindowTest : public ::testing::Test {
 protected:

@@ -3,6 +3,7 @@
 #include "imaging/Wallpaper.h"
 #include "platform/DesktopWallpaper.h"
 #include "platform/Screen.h"
+#include "support/Doubles.h"
 #include "support/TestSupport.h"
 #include "toolkit/ExtCtrls.h"
 
@@ -22,36 +23,8 @@
 
 namespace {
 
-// Records the paths it is asked to set; fails on request.
-class FakeDesktop : public IDesktopWallpaper {
-public:
-    void setDesktopWallpaper(const QString& path) override {
-        std::lock_guard<std::mutex> lock(FMutex);
-        FPaths << path;
-        if (FFail)
-            throw Exception("GNOME: gsettings did not keep the value");
-    }
-    QStringList Paths() const {
-        std::lock_guard<std::mutex> lock(FMutex);
-        return FPaths;
-    }
-    void SetFail(bool fail) { FFail = fail; }
-
-private:
-    mutable std::mutex FMutex;
-    QStringList FPaths;
-    std::atomic<bool> FFail{false};
-};
-
-// Writes a solid 24-bit BMP and returns its path.
-QString WriteBmp(const QString& dir, const QString& name, int w, int h, TColor color) {
-    TBitmap bmp(w, h, TPixelFormat::pf24bit);
-    bmp.Canvas()->Brush().Color = color;
-    bmp.Canvas()->FillRect(Rect(0, 0, w, h));
-    const QString path = dir + QLatin1Char('/') + name;
-    bmp.SaveToFile(path);
-    return path;
-}
+using testsupport::WriteBmp;
+using FakeDesktop = testsupport::RecordingDesktop;
 
 class WorkerTest : public ::testing::Test {
 protected:
