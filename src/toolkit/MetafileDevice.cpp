@@ -1445,7 +1445,7 @@ void TDevice::CombineClip(const TClip& region, int mode) {
     ClipChanged();
 }
 
-void TDevice::IntersectClipRect(const QRectF& box) {
+void TDevice::CombineClipRect(const QRectF& box, int mode) {
     if (!MappingUsable())
         return;
     TClip region;
@@ -1457,22 +1457,15 @@ void TDevice::IntersectClipRect(const QRectF& box) {
         region.IsRect = false;
         region.Path = MapPath(logical);
     }
-    CombineClip(region, RGN_AND);
+    CombineClip(region, mode);
+}
+
+void TDevice::IntersectClipRect(const QRectF& box) {
+    CombineClipRect(box, RGN_AND);
 }
 
 void TDevice::ExcludeClipRect(const QRectF& box) {
-    if (!MappingUsable())
-        return;
-    TClip region;
-    if (AxisAligned()) {
-        region.Rect = TargetClipBox(box);
-    } else {
-        QPainterPath logical;
-        logical.addRect(box);
-        region.IsRect = false;
-        region.Path = MapPath(logical);
-    }
-    CombineClip(region, RGN_DIFF);
+    CombineClipRect(box, RGN_DIFF);
 }
 
 void TDevice::OffsetClip(double dx, double dy) {

@@ -288,6 +288,8 @@ private:
     bool MappingUsable(); // finite and invertible
     bool TargetBox(const QRectF& box, QRectF& out, bool exclusive);
     QRectF TargetClipBox(const QRectF& box);
+    // A rectangle in logical units combined with the clip region (RGN_AND, RGN_DIFF).
+    void CombineClipRect(const QRectF& box, int mode);
     void Emit(const QPainterPath& target, bool fill, bool stroke);
     void Render(const QPainterPath& target, bool fill, bool stroke);
     bool MakePen(QPen& pen, double* widthOut);
