@@ -35,6 +35,15 @@ struct TJpegState {
     jpeg_error_mgr Error;
     std::jmp_buf Jump;
     bool Created = false;
+
+    TJpegState() = default;
+    TJpegState(const TJpegState&) = delete;
+    TJpegState& operator=(const TJpegState&) = delete;
+    // A member, so the decompressor is released also when the owner's constructor throws.
+    ~TJpegState() {
+        if (Created)
+            jpeg_destroy_decompress(&Info);
+    }
 };
 
 [[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
@@ -93,10 +102,6 @@ public:
         if (int64_t(FWidth) * FHeight > kMaxPicturePixels)
             throw TNotStreamable{};
         FRing.resize(size_t(kRing) * size_t(FWidth) * 3);
-    }
-    ~TJpegRows() {
-        if (FState.Created)
-            jpeg_destroy_decompress(&FState.Info);
     }
     TJpegRows(const TJpegRows&) = delete;
     TJpegRows& operator=(const TJpegRows&) = delete;

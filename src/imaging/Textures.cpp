@@ -264,7 +264,12 @@ THvBitmap32::THvBitmap32(const THvBitmap32& Source, int Width, int Height, int X
         throw EInvalidOperation(
             QStringLiteral("Invalid supersampling factors %1 x %2").arg(XFactor).arg(YFactor));
     Allocate(Width, Height);
-    Resample(Source, XFactor, YFactor, Progress, Cancel);
+    try {
+        Resample(Source, XFactor, YFactor, Progress, Cancel);
+    } catch (...) {
+        Release(); // a constructor that throws runs no destructor
+        throw;
+    }
 }
 
 THvBitmap32::THvBitmap32(const THvBitmap32& Source, int Width, int Height, TProgressVar* Progress,
@@ -273,8 +278,13 @@ THvBitmap32::THvBitmap32(const THvBitmap32& Source, int Width, int Height, TProg
     if (Width == 0 || Height == 0)
         return; // the empty texture of the fill constructor; Progress untouched
     Allocate(Width, Height);
-    Resample(Source, hvresample::Factor(Source.FWidth, Width),
-             hvresample::Factor(Source.FHeight, Height), Progress, Cancel);
+    try {
+        Resample(Source, hvresample::Factor(Source.FWidth, Width),
+                 hvresample::Factor(Source.FHeight, Height), Progress, Cancel);
+    } catch (...) {
+        Release(); // a constructor that throws runs no destructor
+        throw;
+    }
 }
 
 void THvBitmap32::Resample(const THvBitmap32& source, int xFactor, int yFactor,
