@@ -413,24 +413,23 @@ void TDevice::OffsetViewportOrg(double dx, double dy) {
     TransformChanged();
 }
 
-void TDevice::SetWindowExt(double x, double y) {
+void TDevice::SetExtent(QPointF& extent, double x, double y) {
+    // Extents only count in the scalable mapping modes; zero or non-finite ones are ignored.
     if (FState.MapMode != MM_ISOTROPIC && FState.MapMode != MM_ANISOTROPIC)
         return;
     if (x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y))
         return;
-    FState.WindowExt = QPointF(x, y);
+    extent = QPointF(x, y);
     FixIsotropic();
     TransformChanged();
 }
 
+void TDevice::SetWindowExt(double x, double y) {
+    SetExtent(FState.WindowExt, x, y);
+}
+
 void TDevice::SetViewportExt(double x, double y) {
-    if (FState.MapMode != MM_ISOTROPIC && FState.MapMode != MM_ANISOTROPIC)
-        return;
-    if (x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y))
-        return;
-    FState.ViewportExt = QPointF(x, y);
-    FixIsotropic();
-    TransformChanged();
+    SetExtent(FState.ViewportExt, x, y);
 }
 
 void TDevice::ScaleWindowExt(double xNum, double xDen, double yNum, double yDen) {

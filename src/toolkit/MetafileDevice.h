@@ -288,6 +288,7 @@ private:
     bool MappingUsable(); // finite and invertible
     bool TargetBox(const QRectF& box, QRectF& out, bool exclusive);
     QRectF TargetClipBox(const QRectF& box);
+    void SetExtent(QPointF& extent, double x, double y);
     // A rectangle in logical units combined with the clip region (RGN_AND, RGN_DIFF).
     void CombineClipRect(const QRectF& box, int mode);
     void Emit(const QPainterPath& target, bool fill, bool stroke);

@@ -202,36 +202,27 @@ TEST_F(WorkerTest, BackgroundPicturePathMeansColourZeroAndMissingFilesEndTheJob)
     EXPECT_EQ(unknown.Status(), "Exception: Unknown picture file extension (.tga)");
 }
 
+// A stop while the foreground is read, or between the two pictures, ends the loading step at the
+// next check: the rest is not loaded, nothing is composed, the job still finishes normally.
 TEST_F(WorkerTest, StopWhileLoadingSkipsTheRest) {
     const QString fg = WriteBmp(FDir.path(), "fg.bmp", 8, 8, clLime);
     const QString bg = WriteBmp(FDir.path(), "bg.bmp", 8, 8, clBlue);
-    TImage target;
-    target.SetBounds(8, 8);
-    BackBack job(TPreset{fg, bg, false}, &target);
-    const QStringList seen = Run(job, [&](BackBack& j, const QString& s) {
-        if (s == "Converting " + fg)
-            j.Stop();
-    });
-    EXPECT_FALSE(seen.contains("Loading " + bg));
-    EXPECT_FALSE(seen.contains("Creating buffer..."));
-    EXPECT_TRUE(seen.contains("Done."));
-    EXPECT_TRUE(job.Status().startsWith("Operation completed in"));
-    EXPECT_EQ(target.Picture()->Graphic(), nullptr);
-}
-
-TEST_F(WorkerTest, StopBetweenPicturesEndsAtTheNextLoadingText) {
-    const QString fg = WriteBmp(FDir.path(), "fg.bmp", 8, 8, clLime);
-    const QString bg = WriteBmp(FDir.path(), "bg.bmp", 8, 8, clBlue);
-    TImage target;
-    target.SetBounds(8, 8);
-    BackBack job(TPreset{fg, bg, false}, &target);
-    const QStringList seen = Run(job, [&](BackBack& j, const QString& s) {
-        if (s == "Loading " + bg)
-            j.Stop();
-    });
-    EXPECT_FALSE(seen.contains("Converting " + bg));
-    EXPECT_FALSE(seen.contains("Creating buffer..."));
-    EXPECT_EQ(seen[seen.size() - 2], "Done.");
+    for (const QString& stopAt : {"Converting " + fg, "Loading " + bg}) {
+        TImage target;
+        target.SetBounds(8, 8);
+        BackBack job(TPreset{fg, bg, false}, &target);
+        const QStringList seen = Run(job, [&](BackBack& j, const QString& s) {
+            if (s == stopAt)
+                j.Stop();
+        });
+        if (stopAt == "Converting " + fg)
+            EXPECT_FALSE(seen.contains("Loading " + bg));
+        EXPECT_FALSE(seen.contains("Converting " + bg)) << stopAt.toStdString();
+        EXPECT_FALSE(seen.contains("Creating buffer..."));
+        EXPECT_EQ(seen[seen.size() - 2], "Done.");
+        EXPECT_TRUE(job.Status().startsWith("Operation completed in"));
+        EXPECT_EQ(target.Picture()->Graphic(), nullptr);
+    }
 }
 
 TEST_F(WorkerTest, StopWhileComposingLeavesNoImageAndWritesNoFile) {
