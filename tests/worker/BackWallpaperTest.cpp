@@ -215,8 +215,9 @@ TEST_F(WorkerTest, StopWhileLoadingSkipsTheRest) {
             if (s == stopAt)
                 j.Stop();
         });
-        if (stopAt == "Converting " + fg)
+        if (stopAt == "Converting " + fg) {
             EXPECT_FALSE(seen.contains("Loading " + bg));
+        }
         EXPECT_FALSE(seen.contains("Converting " + bg)) << stopAt.toStdString();
         EXPECT_FALSE(seen.contains("Creating buffer..."));
         EXPECT_EQ(seen[seen.size() - 2], "Done.");
