@@ -599,8 +599,6 @@ void TDevice::SelectObject(uint32_t index) {
             FState.Font = StockFont("MS Sans Serif", 13, 400, 0x22);
             break;
         case SYSTEM_FONT:
-            FState.Font = StockFont("System", 16, 700, 0x22);
-            break;
         case DEVICE_DEFAULT_FONT:
             FState.Font = StockFont("System", 16, 700, 0x22);
             break;

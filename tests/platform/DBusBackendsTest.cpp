@@ -248,30 +248,19 @@ TEST(DBusBackends, XfceWithoutSessionBusSaysSo) {
     }
 }
 
-namespace {
-std::mutex gWarningsMutex;
-QStringList gWarnings;
-void recordWarning(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type != QtDebugMsg && type != QtInfoMsg) {
-        std::lock_guard<std::mutex> lock(gWarningsMutex);
-        gWarnings << text;
-    }
-}
-} // namespace
-
 TEST_F(DBusBackendsTest, CallsWorkFromAThreadQtDidNotStart) {
     // The drawing thread is a plain std::thread: no Qt event dispatcher there.
     FakeService plasma(FBus.address(), QStringLiteral("org.kde.plasmashell"),
                        QStringLiteral("/PlasmaShell"));
     ASSERT_TRUE(plasma.ok());
-    const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
+    platformtest::QtWarningRecorder recorder;
     QString failure = QStringLiteral("not run");
     std::thread worker(
         [&] { failure = failureOf(setKdeWallpaper, FContext, QStringLiteral("/t.bmp")); });
     worker.join();
-    qInstallMessageHandler(previous);
+    recorder.stop();
     EXPECT_TRUE(failure.isEmpty()) << qPrintable(failure);
     EXPECT_EQ(plasma.object().received().size(), 1u);
-    std::lock_guard<std::mutex> lock(gWarningsMutex);
-    EXPECT_TRUE(gWarnings.isEmpty()) << qPrintable(gWarnings.join(QLatin1Char('\n')));
+    const QStringList warnings = recorder.warnings();
+    EXPECT_TRUE(warnings.isEmpty()) << qPrintable(warnings.join(QLatin1Char('\n')));
 }

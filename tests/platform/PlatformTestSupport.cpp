@@ -1,5 +1,7 @@
 #include "PlatformTestSupport.h"
 
+#include <mutex>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -187,6 +189,41 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
+}
+
+namespace {
+std::mutex gWarningsMutex;
+QStringList gWarnings;
+void RecordWarning(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type != QtDebugMsg && type != QtInfoMsg) {
+        std::lock_guard<std::mutex> lock(gWarningsMutex);
+        gWarnings << text;
+    }
+}
+} // namespace
+
+QtWarningRecorder::QtWarningRecorder() {
+    {
+        std::lock_guard<std::mutex> lock(gWarningsMutex);
+        gWarnings.clear();
+    }
+    FPrevious = qInstallMessageHandler(RecordWarning);
+    FInstalled = true;
+}
+
+QtWarningRecorder::~QtWarningRecorder() {
+    stop();
+}
+
+void QtWarningRecorder::stop() {
+    if (FInstalled)
+        qInstallMessageHandler(FPrevious);
+    FInstalled = false;
+}
+
+QStringList QtWarningRecorder::warnings() const {
+    std::lock_guard<std::mutex> lock(gWarningsMutex);
+    return gWarnings;
 }
 
 } // namespace platformtest

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QtGlobal>
 
 #include "support/Xvfb.h"
 
@@ -68,6 +69,21 @@ public:
 
 private:
     QTemporaryDir FDir;
+};
+
+// Records Qt's warnings (anything above debug and info) from every thread while it is installed.
+class QtWarningRecorder {
+public:
+    QtWarningRecorder();
+    ~QtWarningRecorder();
+    QtWarningRecorder(const QtWarningRecorder&) = delete;
+    QtWarningRecorder& operator=(const QtWarningRecorder&) = delete;
+    void stop(); // restores the previous handler
+    QStringList warnings() const;
+
+private:
+    QtMessageHandler FPrevious = nullptr;
+    bool FInstalled = false;
 };
 
 struct ChildResult {

@@ -180,22 +180,11 @@ TEST_F(ToolBackendsTest, SwaybgThatEndsAtOnceIsAFailure) {
     EXPECT_TRUE(failure.contains(QStringLiteral("swaybg ended at once"))) << qPrintable(failure);
 }
 
-namespace {
-std::mutex gWarningsMutex;
-QStringList gWarnings;
-void recordWarning(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type != QtDebugMsg && type != QtInfoMsg) {
-        std::lock_guard<std::mutex> lock(gWarningsMutex);
-        gWarnings << text;
-    }
-}
-} // namespace
-
 TEST_F(ToolBackendsTest, ToolsRunFromAThreadQtDidNotStart) {
     // The drawing thread is a plain std::thread: no Qt event dispatcher there.
     FTools.add(QStringLiteral("swaymsg"));
     FTools.add(QStringLiteral("hangs"), QStringLiteral("exec sleep 30"));
-    const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
+    platformtest::QtWarningRecorder recorder;
     QString failure;
     std::thread worker([&] {
         setSwayWallpaper(context(), kImage);
@@ -208,9 +197,9 @@ TEST_F(ToolBackendsTest, ToolsRunFromAThreadQtDidNotStart) {
         }
     });
     worker.join();
-    qInstallMessageHandler(previous);
+    recorder.stop();
     EXPECT_EQ(FTools.calls().size(), 2u);
     EXPECT_TRUE(failure.contains(QStringLiteral("did not finish"))) << qPrintable(failure);
-    std::lock_guard<std::mutex> lock(gWarningsMutex);
-    EXPECT_TRUE(gWarnings.isEmpty()) << qPrintable(gWarnings.join(QLatin1Char('\n')));
+    const QStringList warnings = recorder.warnings();
+    EXPECT_TRUE(warnings.isEmpty()) << qPrintable(warnings.join(QLatin1Char('\n')));
 }
