@@ -3,7 +3,7 @@
 // crash, hang or leak.
 #pragma once
 
-#include "toolkit/Metafile.h"
+#include "toolkit/metafile/Metafile.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,6 +1,6 @@
 // libFuzzer target for the BMP reader: decode the bytes and, when they load, draw the picture
 // into a small 24-bit bitmap.
-#include "toolkit/BmpCodec.h"
+#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/Graphics.h"
 
 #include <cstddef>

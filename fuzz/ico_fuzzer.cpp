@@ -1,7 +1,7 @@
 // libFuzzer target for icons: load the bytes and, when they load, draw the icon with its
 // transparency into a small 24-bit bitmap.
 #include "toolkit/Graphics.h"
-#include "toolkit/Icon.h"
+#include "toolkit/codecs/Icon.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // libFuzzer target for JPEG pictures: load the bytes (header) and, when they load, draw the
 // picture into a small 24-bit bitmap, which decodes it with progress events.
 #include "toolkit/Graphics.h"
-#include "toolkit/Jpeg.h"
+#include "toolkit/codecs/Jpeg.h"
 
 #include <cstddef>
 #include <cstdint>

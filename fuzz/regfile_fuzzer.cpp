@@ -1,6 +1,6 @@
 // libFuzzer target for the registry's file text: any input parses without harm, and what the
 // parser made of it survives being written and read again unchanged.
-#include "toolkit/RegistryFile.h"
+#include "toolkit/registry/RegistryFile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,6 +5,7 @@
 
 #include "imaging/Hv3DException.h"
 #include "imaging/Wallpaper.h"
+#include "platform/Screen.h"
 #include "toolkit/Graphics.h"
 
 #include <QCoreApplication>
@@ -20,34 +21,12 @@
 #include <thread>
 #include <unistd.h>
 
-#ifdef TAPESTRIX_HAVE_XCB
-#include <xcb/xcb.h>
-#endif
-
 namespace {
 
 void Print(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
-}
-
-// True when a window system answers; without one Qt's offscreen platform is used, so the tool
-// runs from cron jobs and over ssh.
-bool WindowSystemAvailable() {
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        return true;
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        return false;
-#ifdef TAPESTRIX_HAVE_XCB
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const bool ok = connection && !xcb_connection_has_error(connection);
-    if (connection)
-        xcb_disconnect(connection);
-    return ok;
-#else
-    return true;
-#endif
 }
 
 bool IsMetafile(const QString& path) {
@@ -258,7 +237,7 @@ int main(int argc, char** argv) {
     // platform costs more than some whole compositions, so it is made only when needed.
     std::unique_ptr<QCoreApplication> app;
     if (NeedsGuiApplication(options)) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !WindowSystemAvailable())
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !windowSystemAvailable())
             qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {

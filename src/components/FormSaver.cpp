@@ -1,7 +1,7 @@
 #include "components/FormSaver.h"
 
 #include "platform/Screen.h"
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 #include "toolkit/SysUtils.h"
 
 #include <QPointer>

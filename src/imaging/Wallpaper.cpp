@@ -3,7 +3,7 @@
 #include "imaging/TextureResampler.h"
 #include "imaging/Textures.h"
 #include "toolkit/ExtCtrls.h"
-#include "toolkit/Jpeg.h"
+#include "toolkit/codecs/Jpeg.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include "platform/Autostart.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Graphics.h"
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 #include "toolkit/widgets/Anchors.h"
 #include "toolkit/widgets/AppEvents.h"
 #include "toolkit/widgets/ButtonGlyphs.h"

@@ -8,6 +8,10 @@
 #include <cmath>
 #include <mutex>
 
+#ifdef TAPESTRIX_HAVE_XCB
+#include <xcb/xcb.h>
+#endif
+
 namespace {
 std::mutex gMutex;
 std::function<QSize()> gProvider;
@@ -40,4 +44,20 @@ QSize primaryScreenPixelSize() {
     QSize size;
     TThread::RunOnMainThread([&size] { size = QtPrimaryScreenSize(); });
     return size;
+}
+
+bool windowSystemAvailable() {
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return true;
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+#ifdef TAPESTRIX_HAVE_XCB
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool ok = connection && !xcb_connection_has_error(connection);
+    if (connection)
+        xcb_disconnect(connection);
+    return ok;
+#else
+    return true;
+#endif
 }

@@ -1,4 +1,4 @@
-// The primary screen's size in physical pixels.
+// The screen: whether a window system answers, and the primary screen's size in physical pixels.
 #pragma once
 
 #include <QSize>
@@ -10,3 +10,7 @@
 // screen. Tests may install their own provider.
 QSize primaryScreenPixelSize();
 void setPrimaryScreenSizeProvider(std::function<QSize()> provider); // empty restores Qt's
+
+// True when a window system answers (a Wayland display is named, or the X display accepts a
+// connection). Without one, programs that need no screen use Qt's offscreen platform.
+bool windowSystemAvailable();

@@ -2,6 +2,7 @@
 // load by file extension. Built on QImage and QPainter.
 #pragma once
 
+#include "toolkit/ImageMemory.h"
 #include "toolkit/SysUtils.h"
 
 #include <QImage>
@@ -166,10 +167,6 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Graphics
 
-// Largest picture the loaders accept (pixels); bigger headers are refused before allocating.
-constexpr int64_t kMaxPicturePixels = int64_t(1) << 28; // 268 megapixels, 1 GiB at 32 bits
-constexpr int kMaxPictureSide = 1 << 16;
-
 class TGraphic : public TObject {
 public:
     virtual int Width() const = 0;
@@ -197,7 +194,6 @@ protected:
                   const TRect& r, const QString& msg);
 };
 
-enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
 enum class TBitmapHandleType { bmDIB, bmDDB };
 
 // A raster image with a canvas. A new bitmap is 0 x 0; growing it fills the new area with white.
@@ -255,10 +251,6 @@ private:
     int FEmptyWidth = 0, FEmptyHeight = 0; // size kept while one side is 0 (no pixels)
     TCanvas FCanvas;
 };
-
-// QImage with storage suited to large pictures: zero-initialised lazily by the kernel and, where
-// the system offers it, backed by huge pages. Contents are unspecified (callers fill them).
-QImage AllocateImage(int width, int height, QImage::Format format);
 
 // ---------------------------------------------------------------------------------------------
 // Pictures

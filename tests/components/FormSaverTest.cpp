@@ -3,7 +3,7 @@
 #include "components/FormSaver.h"
 
 #include "platform/Screen.h"
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 #include "toolkit/widgets/Forms.h"
 
 #include <QCloseEvent>

@@ -3,7 +3,7 @@
 
 #include "worker/BackWallpaper.h"
 
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 
 #include <QLocale>
 #include <QtEndian>

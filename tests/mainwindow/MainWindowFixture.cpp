@@ -1,7 +1,7 @@
 #include "MainWindowFixture.h"
 
 #include "platform/Screen.h"
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 #include "toolkit/widgets/AppEvents.h"
 #include "toolkit/widgets/Dialogs.h"
 #include "worker/BackWallpaper.h"

@@ -6,6 +6,7 @@
 #include "mainwindow/MainForm.h"
 #include "platform/DesktopWallpaper.h"
 #include "support/Doubles.h"
+#include "support/Pictures.h"
 #include "toolkit/Graphics.h"
 
 #include <QStringList>

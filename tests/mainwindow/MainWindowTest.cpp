@@ -3,7 +3,7 @@
 
 #include "imaging/Wallpaper.h"
 #include "support/TestSupport.h"
-#include "toolkit/BmpCodec.h"
+#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/widgets/AppEvents.h"
 #include "worker/BackWallpaper.h"

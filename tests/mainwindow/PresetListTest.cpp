@@ -1,7 +1,7 @@
 // The preset list: loading and matching at start, the grid, and the list commands.
 #include "MainWindowFixture.h"
 
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 #include "toolkit/widgets/AppEvents.h"
 #include "worker/BackWallpaper.h"
 

@@ -2,7 +2,7 @@
 #include "MainWindowFixture.h"
 
 #include "platform/Autostart.h"
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 #include "toolkit/widgets/AppEvents.h"
 
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 // the same preset.
 #include "X11Session.h"
 
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 #include "toolkit/SysUtils.h"
 
 #include <QDir>

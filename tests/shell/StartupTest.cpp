@@ -3,7 +3,7 @@
 #include "shell/Startup.h"
 #include "mainwindow/MainForm.h"
 #include "platform/DesktopWallpaper.h"
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 #include "toolkit/widgets/AppEvents.h"
 #include "worker/BackWallpaper.h"
 

@@ -1,8 +1,7 @@
-// Test doubles and small picture files shared by the test folders.
+// Test doubles of the platform services, shared by the test folders.
 #pragma once
 
 #include "platform/DesktopWallpaper.h"
-#include "toolkit/Graphics.h"
 
 #include <QByteArray>
 #include <QString>
@@ -29,10 +28,5 @@ private:
     QByteArray FLast;
     std::atomic<bool> FFail{false};
 };
-
-// Writes a solid 24-bit BMP and returns its path.
-QString WriteBmp(const QString& dir, const QString& name, int w, int h, TColor color);
-// Writes a BMP with a pattern (so that scaling and placement show in the pixels).
-QString WritePatternBmp(const QString& dir, const QString& name, int w, int h);
 
 } // namespace testsupport

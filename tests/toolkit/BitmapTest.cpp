@@ -1,5 +1,5 @@
 #include "support/TestSupport.h"
-#include "toolkit/BmpCodec.h"
+#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/Graphics.h"
 
 #include <QDir>

@@ -4,6 +4,7 @@
 #include "platform/DesktopWallpaper.h"
 #include "platform/Screen.h"
 #include "support/Doubles.h"
+#include "support/Pictures.h"
 #include "support/TestSupport.h"
 #include "toolkit/ExtCtrls.h"
 

@@ -2,7 +2,7 @@
 // the end-of-file record and the sizes filled in on Bytes().
 #pragma once
 
-#include "toolkit/Metafile.h"
+#include "toolkit/metafile/Metafile.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -1,6 +1,6 @@
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 
-#include "toolkit/RegistryFile.h"
+#include "toolkit/registry/RegistryFile.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "toolkit/RegistryFile.h"
+#include "toolkit/registry/RegistryFile.h"
 #include "toolkit/SysUtils.h"
 
 #include <QDir>

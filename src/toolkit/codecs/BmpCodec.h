@@ -2,7 +2,7 @@
 // 24-bit form the wallpaper file uses.
 #pragma once
 
-#include "toolkit/Graphics.h"
+#include "toolkit/ImageMemory.h"
 
 #include <QByteArray>
 #include <QImage>

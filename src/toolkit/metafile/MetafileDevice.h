@@ -8,8 +8,8 @@
 // clip regions are kept in target pixels, as GDI keeps them in device pixels.
 #pragma once
 
-#include "toolkit/Metafile.h"
-#include "toolkit/MetafileInternal.h"
+#include "toolkit/metafile/Metafile.h"
+#include "toolkit/metafile/MetafileInternal.h"
 
 #include <QFont>
 #include <QImage>

@@ -1,6 +1,6 @@
 // Icons: the shared icon files, and icons written here with every bitmap depth, masks, alpha and
 // PNG images, checked against the pixels they were made from.
-#include "toolkit/Icon.h"
+#include "toolkit/codecs/Icon.h"
 #include "support/TestSupport.h"
 #include "toolkit/Graphics.h"
 

@@ -1,6 +1,6 @@
-#include "toolkit/MetafileDib.h"
+#include "toolkit/metafile/MetafileDib.h"
 
-#include "toolkit/MetafileInternal.h"
+#include "toolkit/metafile/MetafileInternal.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,8 +1,8 @@
 // Playing EMF records through the metafile device. Each record is read through a view of its
 // own bytes: a field, count or offset that does not fit raises EMalformed and the record is
 // skipped.
-#include "toolkit/MetafileDevice.h"
-#include "toolkit/MetafileDib.h"
+#include "toolkit/metafile/MetafileDevice.h"
+#include "toolkit/metafile/MetafileDib.h"
 
 #include <cmath>
 

@@ -1,8 +1,8 @@
 // Playing hand-made records: the mapping modes, the object table, the device-context state,
 // figures, paths, clipping, text and bitmaps.
 #include "MetafileBuilders.h"
-#include "toolkit/MetafileDevice.h"
-#include "toolkit/MetafileDib.h"
+#include "toolkit/metafile/MetafileDevice.h"
+#include "toolkit/metafile/MetafileDib.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

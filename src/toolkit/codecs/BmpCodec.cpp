@@ -1,4 +1,6 @@
-#include "toolkit/BmpCodec.h"
+#include "toolkit/codecs/BmpCodec.h"
+
+#include "toolkit/SysUtils.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "toolkit/PictureFile.h"
+#include "toolkit/codecs/PictureFile.h"
 
 #include "toolkit/SysUtils.h"
 

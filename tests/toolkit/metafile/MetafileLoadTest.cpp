@@ -3,8 +3,8 @@
 #include "MetafileBuilders.h"
 #include "support/TestSupport.h"
 #include "toolkit/Graphics.h"
-#include "toolkit/Metafile.h"
-#include "toolkit/MetafileInternal.h"
+#include "toolkit/metafile/Metafile.h"
+#include "toolkit/metafile/MetafileInternal.h"
 
 #include <QDir>
 #include <QElapsedTimer>

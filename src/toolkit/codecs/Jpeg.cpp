@@ -1,6 +1,6 @@
-#include "toolkit/Jpeg.h"
+#include "toolkit/codecs/Jpeg.h"
 
-#include "toolkit/PictureFile.h"
+#include "toolkit/codecs/PictureFile.h"
 
 #include <QDir>
 #include <QPainter>

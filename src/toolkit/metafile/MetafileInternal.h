@@ -2,8 +2,8 @@
 // the parsed file, the limits that bound the work of a hostile file and the GDI constants.
 #pragma once
 
-#include "toolkit/Metafile.h"
-#include "toolkit/MetafileReader.h"
+#include "toolkit/metafile/Metafile.h"
+#include "toolkit/metafile/MetafileReader.h"
 
 #include <QByteArray>
 #include <QRectF>

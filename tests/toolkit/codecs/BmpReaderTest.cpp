@@ -2,7 +2,7 @@
 // row padding, bit fields, RLE with its escapes, and damaged or oversized headers. Expected
 // pixels come from a plain model of the format kept here.
 #include "support/TestSupport.h"
-#include "toolkit/BmpCodec.h"
+#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/Graphics.h"
 
 #include <QFile>

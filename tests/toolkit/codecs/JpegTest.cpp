@@ -1,6 +1,6 @@
 // JPEG pictures: decoding against a plain libjpeg decode kept here, the shared test files, damaged
 // and oversized input, and the progress events the drawing thread relies on.
-#include "toolkit/Jpeg.h"
+#include "toolkit/codecs/Jpeg.h"
 #include "support/TestSupport.h"
 #include "toolkit/Graphics.h"
 

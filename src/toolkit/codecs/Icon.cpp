@@ -1,6 +1,6 @@
-#include "toolkit/Icon.h"
+#include "toolkit/codecs/Icon.h"
 
-#include "toolkit/PictureFile.h"
+#include "toolkit/codecs/PictureFile.h"
 
 #include <QDir>
 #include <QPainter>

@@ -1,6 +1,6 @@
 // The registry on configuration files: what one process writes, a fresh process reads back with
 // the same types and bytes; failures to write are reported and never cost what was stored.
-#include "toolkit/Registry.h"
+#include "toolkit/registry/Registry.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The registry's file text: everything written reads back the same, and the text stays the one a
 // person can read and edit.
-#include "toolkit/RegistryFile.h"
+#include "toolkit/registry/RegistryFile.h"
 
 #include <QRandomGenerator>
 

@@ -1,7 +1,7 @@
 // Playing WMF records through the metafile device. Parameters are 16-bit words, most of them in
 // reverse order; each record is read through a view of its own bytes.
-#include "toolkit/MetafileDevice.h"
-#include "toolkit/MetafileDib.h"
+#include "toolkit/metafile/MetafileDevice.h"
+#include "toolkit/metafile/MetafileDib.h"
 
 #include <cmath>
 

@@ -7,7 +7,7 @@
 // their stored colour, which is what an opaque reader shows. All references the suite offers
 // for the good files are PNG, so the good files are compared exactly.
 #include "support/TestSupport.h"
-#include "toolkit/BmpCodec.h"
+#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/Graphics.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "toolkit/Metafile.h"
+#include "toolkit/metafile/Metafile.h"
 
-#include "toolkit/MetafileInternal.h"
-#include "toolkit/PictureFile.h"
+#include "toolkit/metafile/MetafileInternal.h"
+#include "toolkit/codecs/PictureFile.h"
 
 #include <QDir>
 #include <QFileInfo>

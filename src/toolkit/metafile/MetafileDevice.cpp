@@ -1,4 +1,4 @@
-#include "toolkit/MetafileDevice.h"
+#include "toolkit/metafile/MetafileDevice.h"
 
 #include <QLinearGradient>
 #include <QPainterPathStroker>

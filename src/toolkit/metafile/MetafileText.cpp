@@ -1,7 +1,7 @@
 // Text output of the metafile device: fonts from logical-font records, the installed faces that
 // stand in for Windows ones, 8-bit character sets, alignment, spacing arrays and the opaque and
 // clipping rectangles.
-#include "toolkit/MetafileDevice.h"
+#include "toolkit/metafile/MetafileDevice.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>

@@ -2,7 +2,7 @@
 // pixel, RLE4/RLE8 and bit-field masks, with core, info and later headers.
 #pragma once
 
-#include "toolkit/MetafileReader.h"
+#include "toolkit/metafile/MetafileReader.h"
 
 #include <QImage>
 

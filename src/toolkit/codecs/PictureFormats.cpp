@@ -1,8 +1,8 @@
 // The graphic class for each picture file extension.
 #include "toolkit/Graphics.h"
-#include "toolkit/Icon.h"
-#include "toolkit/Jpeg.h"
-#include "toolkit/Metafile.h"
+#include "toolkit/codecs/Icon.h"
+#include "toolkit/codecs/Jpeg.h"
+#include "toolkit/metafile/Metafile.h"
 
 std::unique_ptr<TGraphic> CreateGraphicForExtension(const QString& extension) {
     if (extension == QLatin1String("bmp"))
