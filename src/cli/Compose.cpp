@@ -1,9 +1,9 @@
 // tapestrix-compose: composes a wallpaper the way the program does, for scripts, cron jobs,
 // benchmarks and checks. See ComposeOptions.h for the command line.
 #include "cli/ComposeOptions.h"
-#include "cli/StreamingCompose.h"
 
 #include "imaging/Hv3DException.h"
+#include "imaging/StreamingCompose.h"
 #include "imaging/Wallpaper.h"
 #include "platform/Screen.h"
 #include "toolkit/Graphics.h"
@@ -92,13 +92,14 @@ private:
     bool FStop = false;
 };
 
-// Loads a picture file by its extension and turns it into a 24-bit bitmap, with the drawing
-// thread's status texts. Status and Progress may be null.
-std::unique_ptr<TBitmap> LoadPicture(const QString& path, TStatusText* status,
-                                     TProgressVar* progress) {
-    TPicture picture;
-    picture.OnProgress = [status, progress](TObject*, TProgressStage stage, uint8_t percent, bool,
-                                            const TRect&, const QString& message) {
+// Loads a picture file by its extension with the drawing thread's status texts: read, and its
+// header parsed (a JPEG is decoded when it is drawn or read row by row). Status and Progress may
+// be null.
+std::unique_ptr<TPicture> LoadPicture(const QString& path, TStatusText* status,
+                                      TProgressVar* progress) {
+    auto picture = std::make_unique<TPicture>();
+    picture->OnProgress = [status, progress](TObject*, TProgressStage stage, uint8_t percent, bool,
+                                             const TRect&, const QString& message) {
         if (status)
             status->Set((stage == TProgressStage::psStarting  ? QStringLiteral("Opening file... ")
                          : stage == TProgressStage::psRunning ? QStringLiteral("Loading image... ")
@@ -109,10 +110,16 @@ std::unique_ptr<TBitmap> LoadPicture(const QString& path, TStatusText* status,
     };
     if (status)
         status->Set(QStringLiteral("Loading ") + path);
-    picture.LoadFromFile(path);
+    picture->LoadFromFile(path);
+    return picture;
+}
+
+// The picture as a 24-bit bitmap (decoding it), with the drawing thread's status text.
+std::unique_ptr<TBitmap> ConvertPicture(TPicture* picture, const QString& path,
+                                        TStatusText* status) {
     if (status)
         status->Set(QStringLiteral("Converting ") + path);
-    return PictureToBitmap(&picture);
+    return PictureToBitmap(picture);
 }
 
 void PutLe(uint8_t* p, uint32_t value, int bytes) {
@@ -177,29 +184,41 @@ int RunCompose(const TComposeOptions& options) {
     const TColor colour = colourText ? TextToColor(options.Background) : TColor(0);
     const QString backgroundPath = colourText ? QString() : options.Background;
 
-    // JPEG pictures are decoded while they are resampled; anything else takes the ordinary road
-    // of the program: pictures loaded into bitmaps, then ComposeWallpaper.
-    std::unique_ptr<TBitmap> image = ComposeStreaming(options, colour, &status, &progress);
+    std::unique_ptr<TPicture> foreground, background;
+    if (!options.Foreground.isEmpty())
+        foreground = LoadPicture(options.Foreground, &status, &progress);
+    if (!backgroundPath.isEmpty())
+        background = LoadPicture(backgroundPath, &status, &progress);
+    TGraphic* foregroundGraphic = foreground ? foreground->Graphic() : nullptr;
+    TGraphic* backgroundGraphic = background ? background->Graphic() : nullptr;
+
+    // Pictures that can give their rows one after another are decoded while they are resampled;
+    // the others take the ordinary road of the program: converted to bitmaps, then composed.
+    std::unique_ptr<TBitmap> image =
+        ComposeStreaming(options.Width, options.Height, foregroundGraphic, backgroundGraphic,
+                         options.Tile, colour, &status, &progress, &cancel);
     if (!qEnvironmentVariableIsEmpty("TAPESTRIX_COMPOSE_TRACE")) // which road, for the tests
         Print(stderr,
               image ? QStringLiteral("road: streaming\n") : QStringLiteral("road: ordinary\n"));
     if (!image) {
         // The two pictures decode at the same time; the foreground's progress is shown.
-        std::future<std::unique_ptr<TBitmap>> background;
-        if (!backgroundPath.isEmpty())
-            background =
-                std::async(std::launch::async, LoadPicture, backgroundPath, nullptr, nullptr);
-        std::unique_ptr<TBitmap> foreground;
-        if (!options.Foreground.isEmpty())
-            foreground = LoadPicture(options.Foreground, &status, &progress);
-        std::unique_ptr<TBitmap> backgroundBitmap;
-        if (background.valid()) {
-            if (background.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-                status.Set(QStringLiteral("Loading ") + backgroundPath);
-            backgroundBitmap = background.get();
+        std::future<std::unique_ptr<TBitmap>> backgroundBitmap;
+        if (background) {
+            background->OnProgress = nullptr;
+            backgroundBitmap = std::async(std::launch::async, ConvertPicture, background.get(),
+                                          backgroundPath, nullptr);
         }
-        image = ComposeWallpaper(options.Width, options.Height, foreground.get(),
-                                 backgroundBitmap.get(), options.Tile, colour, &status, &progress,
+        std::unique_ptr<TBitmap> foregroundBitmap;
+        if (foreground)
+            foregroundBitmap = ConvertPicture(foreground.get(), options.Foreground, &status);
+        std::unique_ptr<TBitmap> backgroundResult;
+        if (backgroundBitmap.valid()) {
+            if (backgroundBitmap.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+                status.Set(QStringLiteral("Converting ") + backgroundPath);
+            backgroundResult = backgroundBitmap.get();
+        }
+        image = ComposeWallpaper(options.Width, options.Height, foregroundBitmap.get(),
+                                 backgroundResult.get(), options.Tile, colour, &status, &progress,
                                  &cancel);
     }
     status.Set(QStringLiteral("Saving image to file..."));

@@ -1,5 +1,6 @@
 #include "imaging/Wallpaper.h"
 
+#include "imaging/Placement.h"
 #include "imaging/TextureResampler.h"
 #include "imaging/Textures.h"
 #include "toolkit/ExtCtrls.h"
@@ -42,30 +43,6 @@ private:
 
 TCanvas* CanvasOf(TBitmap* bitmap) {
     return bitmap ? bitmap->Canvas() : nullptr;
-}
-
-// The 24-bit scan lines of a bitmap as the resampler's source, read without being copied.
-hvresample::TPlane SourcePlane(const TBitmap* bitmap) {
-    const QImage& image = bitmap->Image();
-    hvresample::TPlane plane;
-    plane.Data = const_cast<uint8_t*>(image.constBits()); // only read
-    plane.Stride = image.bytesPerLine();
-    plane.Width = image.width();
-    plane.Height = image.height();
-    plane.Layout = hvresample::TLayout::Bgr24;
-    return plane;
-}
-
-// The rectangle (x, y, width, height) of a 24-bit bitmap as the resampler's target.
-hvresample::TPlane TargetPlane(TBitmap* bitmap, int x, int y, int width, int height) {
-    QImage& image = bitmap->Image();
-    hvresample::TPlane plane;
-    plane.Stride = image.bytesPerLine();
-    plane.Data = image.bits() + plane.Stride * y + 3 * x;
-    plane.Width = width;
-    plane.Height = height;
-    plane.Layout = hvresample::TLayout::Bgr24;
-    return plane;
 }
 
 // What converting a bitmap into a texture does to the bitmap and to Progress. The composer does
@@ -235,15 +212,11 @@ std::unique_ptr<TBitmap> ComposeWallpaper(int Width, int Height, TBitmap* Foregr
     if (Foreground) {
         SetStatus(Status, "Creating foreground texture...");
         PrepareTextureSource(Foreground, Progress);
-        // Fit: the largest size with the picture's proportions, enlarging as well as reducing.
         const int fw = Foreground->Width(), fh = Foreground->Height();
-        const long double scale = std::min(FloatDivide(Width, fw), FloatDivide(Height, fh));
-        const int scaledWidth = int(RoundHalfEven(fw * scale));
-        const int scaledHeight = int(RoundHalfEven(fh * scale));
+        const TRect place = FitAndCentre(Width, Height, fw, fh);
+        const int x = place.Left, y = place.Top;
+        const int scaledWidth = place.Width(), scaledHeight = place.Height();
         SetStatus(Status, "Resampling foreground...");
-        // Centred; halves to even (a margin of 5 puts it at 2, one of 7 at 4).
-        const int x = int(RoundHalfEven((Width - scaledWidth) / 2.0L));
-        const int y = int(RoundHalfEven((Height - scaledHeight) / 2.0L));
         if (scaledWidth > 0 && scaledHeight > 0) {
             const int xFactor = hvresample::Factor(fw, scaledWidth);
             const int yFactor = hvresample::Factor(fh, scaledHeight);

@@ -66,12 +66,6 @@ bool TThread::IsMainThread() {
     return false;
 }
 
-void TThread::SetMainThread(std::thread::id id) {
-    std::lock_guard<std::mutex> lock(gMainMutex);
-    gMainThread = id;
-    gMainThreadSet = id != std::thread::id();
-}
-
 TThread::TThread() {
     // Without an application object, the thread that creates the first worker serves the queue.
     std::lock_guard<std::mutex> lock(gMainMutex);

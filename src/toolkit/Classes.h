@@ -1,4 +1,4 @@
-// The toolkit's worker-thread class.
+// The toolkit's worker-thread class (the unit keeps the toolkit's name, Classes).
 //
 // A TThread is created suspended, started with Resume, asked to stop with Terminate, and waited
 // for with WaitFor; it is never freed by itself. Synchronize runs a function on the main (GUI)
@@ -51,9 +51,8 @@ public:
     // WaitFor. Returns true when it ran at least one.
     static bool CheckSynchronize();
     // The thread that serves Synchronize: the thread of the QCoreApplication when one exists,
-    // otherwise the thread that first used the queue. Tests may set it.
+    // otherwise the thread that created the first worker.
     static bool IsMainThread();
-    static void SetMainThread(std::thread::id id);
 
 protected:
     // The work; runs on the new thread.

@@ -167,6 +167,17 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Graphics
 
+// A picture's rows read from the top down without the picture being held whole (a JPEG file
+// decoded while its rows are used).
+class TRowReader {
+public:
+    virtual ~TRowReader() = default;
+    // Row y: Width() x 3 bytes, blue, green, red. Rows are asked for in increasing order; the
+    // last few stay readable. A picture that turns out damaged raises the error its graphic's
+    // drawing would raise.
+    virtual const uint8_t* Row(int y) = 0;
+};
+
 class TGraphic : public TObject {
 public:
     virtual int Width() const = 0;
@@ -186,6 +197,10 @@ public:
 
     // A deep copy of the same class.
     virtual std::unique_ptr<TGraphic> Clone() const = 0;
+
+    // The opaque picture's rows one after another, or nullptr when this graphic cannot give them
+    // so (it is then drawn whole). The reader may refer to the graphic, which must outlive it.
+    virtual std::unique_ptr<TRowReader> OpenRows() { return nullptr; }
 
     TProgressEvent OnProgress;
 

@@ -34,6 +34,9 @@ public:
     // Decodes on the first call (see DIBNeeded), then draws the decoded picture.
     void Paint(QPainter& painter, const QRect& target) override;
     std::unique_ptr<TGraphic> Clone() const override;
+    // The decoded rows when the picture was decoded already, else rows decoded as they are read
+    // (with the same libjpeg settings, so the same pixels), without progress events.
+    std::unique_ptr<TRowReader> OpenRows() override;
 
     // Decodes the pixels unless that was done already. Progress: starting with 0 percent,
     // running with the whole percentage decoded so far (at most once per kProgressIntervalMs
@@ -56,7 +59,8 @@ public:
     void SetMaxMemory(int64_t bytes) { FMaxMemory = bytes; }
 
 private:
-    friend struct JpegDecodeContext;
+    struct TProgressThrottle;
+    class TStreamedRows;
     QString DisplayName() const;
     [[noreturn]] void Fail(const QString& what) const;
 

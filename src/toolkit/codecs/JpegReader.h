@@ -1,0 +1,59 @@
+// The one libjpeg-turbo decoder of the program: a JPEG file's header, then its rows on demand,
+// top to bottom, as 24-bit blue, green, red. The JPEG picture class decodes all rows into its
+// bitmap through it; the streaming composition takes them one at a time while it resamples.
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TJpegReader {
+public:
+    enum class TColorSpace { Grayscale, YCbCr, Rgb, Cmyk, Ycck, Other };
+    enum class TFailure {
+        None,
+        Data,      // damaged or unsupported data (Message() says what)
+        Precision, // not 8 bits per sample (Precision() says how many)
+        Memory,    // libjpeg needs more working memory than allowed
+        Stopped,   // the progress callback asked to stop
+    };
+
+    // Reads from data[0 .. size), which must stay valid while the reader lives. maxMemory bounds
+    // libjpeg's working memory in bytes (0: no bound).
+    TJpegReader(const uint8_t* data, size_t size, int64_t maxMemory = 0);
+    ~TJpegReader();
+    TJpegReader(const TJpegReader&) = delete;
+    TJpegReader& operator=(const TJpegReader&) = delete;
+
+    // Parses the header. False on failure (see Failure() and Message()).
+    bool ReadHeader();
+    int Width() const;
+    int Height() const;
+    int Components() const;
+    int Precision() const; // bits per sample as the header says, also when it was refused
+    TColorSpace ColorSpace() const;
+
+    // Called while decoding with the whole percentage done so far (all scans counted); returning
+    // false stops decoding with TFailure::Stopped. Must not throw. Set before Start().
+    void SetProgress(std::function<bool(int percent)> progress);
+
+    // Starts decoding after ReadHeader(). False on failure. A file with more than 1,000 scans is
+    // taken as damaged.
+    bool Start();
+    // Decodes the next count rows into rows[0 .. count), each Width() x 3 bytes: blue, green, red.
+    // CMYK and YCCK pictures are converted (the inverted form Adobe writes is recognised). Data
+    // that ends early is a failure, not grey rows. False on failure.
+    bool ReadRows(uint8_t* const* rows, int count);
+    int NextRow() const; // the row ReadRows decodes next
+
+    TFailure Failure() const;
+    QString Message() const; // libjpeg's words for a failure
+
+    struct TState; // libjpeg's state; public for the decoding functions in the source file
+
+private:
+    std::unique_ptr<TState> FState;
+};
