@@ -3,7 +3,7 @@
 #include "cli/ComposeOptions.h"
 
 #include "imaging/Hv3DException.h"
-#include "imaging/StreamingCompose.h"
+#include "imaging/PictureCompose.h"
 #include "imaging/Wallpaper.h"
 #include "platform/Screen.h"
 #include "toolkit/Graphics.h"
@@ -16,7 +16,6 @@
 
 #include <condition_variable>
 #include <cstdio>
-#include <future>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -114,14 +113,6 @@ std::unique_ptr<TPicture> LoadPicture(const QString& path, TStatusText* status,
     return picture;
 }
 
-// The picture as a 24-bit bitmap (decoding it), with the drawing thread's status text.
-std::unique_ptr<TBitmap> ConvertPicture(TPicture* picture, const QString& path,
-                                        TStatusText* status) {
-    if (status)
-        status->Set(QStringLiteral("Converting ") + path);
-    return PictureToBitmap(picture);
-}
-
 void PutLe(uint8_t* p, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         p[i] = uint8_t(value >> (8 * i));
@@ -192,35 +183,10 @@ int RunCompose(const TComposeOptions& options) {
     TGraphic* foregroundGraphic = foreground ? foreground->Graphic() : nullptr;
     TGraphic* backgroundGraphic = background ? background->Graphic() : nullptr;
 
-    // Pictures that can give their rows one after another are decoded while they are resampled;
-    // the others take the ordinary road of the program: converted to bitmaps, then composed.
-    std::unique_ptr<TBitmap> image =
-        ComposeStreaming(options.Width, options.Height, foregroundGraphic, backgroundGraphic,
-                         options.Tile, colour, &status, &progress, &cancel);
-    if (!qEnvironmentVariableIsEmpty("TAPESTRIX_COMPOSE_TRACE")) // which road, for the tests
-        Print(stderr,
-              image ? QStringLiteral("road: streaming\n") : QStringLiteral("road: ordinary\n"));
-    if (!image) {
-        // The two pictures decode at the same time; the foreground's progress is shown.
-        std::future<std::unique_ptr<TBitmap>> backgroundBitmap;
-        if (background) {
-            background->OnProgress = nullptr;
-            backgroundBitmap = std::async(std::launch::async, ConvertPicture, background.get(),
-                                          backgroundPath, nullptr);
-        }
-        std::unique_ptr<TBitmap> foregroundBitmap;
-        if (foreground)
-            foregroundBitmap = ConvertPicture(foreground.get(), options.Foreground, &status);
-        std::unique_ptr<TBitmap> backgroundResult;
-        if (backgroundBitmap.valid()) {
-            if (backgroundBitmap.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-                status.Set(QStringLiteral("Converting ") + backgroundPath);
-            backgroundResult = backgroundBitmap.get();
-        }
-        image = ComposeWallpaper(options.Width, options.Height, foregroundBitmap.get(),
-                                 backgroundResult.get(), options.Tile, colour, &status, &progress,
-                                 &cancel);
-    }
+    // Each picture takes the road that suits it: decoded while it is resampled where it can be.
+    const std::unique_ptr<TBitmap> image =
+        ComposePictures(options.Width, options.Height, foregroundGraphic, backgroundGraphic,
+                        options.Tile, colour, &status, &progress, &cancel);
     status.Set(QStringLiteral("Saving image to file..."));
     WriteBmp(*image, options.Output);
     status.Set(QStringLiteral("Done."));

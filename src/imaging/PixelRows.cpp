@@ -5,6 +5,7 @@
 #define TAPESTRIX_X86 1
 #endif
 
+#include <algorithm>
 #include <cstring>
 
 namespace pixelrows {
@@ -88,6 +89,56 @@ void RgbxToBgr(const uint32_t* pixels, uint8_t* bgr, int count) {
     }
 #endif
     RgbxToBgrPlain(pixels, bgr, count);
+}
+
+void BgraToRgba(const uint8_t* bgra, uint32_t* pixels, int count) {
+    for (int x = 0; x < count; ++x, bgra += 4)
+        pixels[x] = uint32_t(bgra[2]) | uint32_t(bgra[1]) << 8 | uint32_t(bgra[0]) << 16 |
+                    uint32_t(bgra[3]) << 24;
+}
+
+void RgbaToBgra(const uint32_t* pixels, uint8_t* bgra, int count) {
+    for (int x = 0; x < count; ++x, bgra += 4) {
+        const uint32_t p = pixels[x];
+        bgra[0] = uint8_t(p >> 16);
+        bgra[1] = uint8_t(p >> 8);
+        bgra[2] = uint8_t(p);
+        bgra[3] = uint8_t(p >> 24);
+    }
+}
+
+void BlendRgbaOverBgr(const uint32_t* pixels, uint8_t* bgr, int count) {
+    for (int x = 0; x < count; ++x, bgr += 3) {
+        const uint32_t p = pixels[x];
+        const uint32_t keep = 255 - (p >> 24);
+        if (keep == 0) {
+            bgr[0] = uint8_t(p >> 16);
+            bgr[1] = uint8_t(p >> 8);
+            bgr[2] = uint8_t(p);
+        } else if (keep < 255 || (p & 0xFFFFFF) != 0) {
+            bgr[0] = uint8_t((255 * ((p >> 16) & 0xFF) + keep * bgr[0] + 127) / 255);
+            bgr[1] = uint8_t((255 * ((p >> 8) & 0xFF) + keep * bgr[1] + 127) / 255);
+            bgr[2] = uint8_t((255 * (p & 0xFF) + keep * bgr[2] + 127) / 255);
+        }
+    }
+}
+
+void PremultipliedOverWhite(const uint8_t* bgra, uint8_t* bgr, int count) {
+    for (int x = 0; x < count; ++x, bgra += 4, bgr += 3) {
+        const unsigned keep = 255u - bgra[3];
+        bgr[0] = uint8_t(bgra[0] + keep);
+        bgr[1] = uint8_t(bgra[1] + keep);
+        bgr[2] = uint8_t(bgra[2] + keep);
+    }
+}
+
+void BlendBgraOverBgr(const uint8_t* bgra, uint8_t* bgr, int count) {
+    uint32_t pixels[256];
+    for (int x = 0; x < count; x += 256) {
+        const int n = std::min(256, count - x);
+        BgraToRgba(bgra + 4 * size_t(x), pixels, n);
+        BlendRgbaOverBgr(pixels, bgr + 3 * size_t(x), n);
+    }
 }
 
 } // namespace pixelrows

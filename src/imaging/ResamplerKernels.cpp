@@ -106,8 +106,9 @@ __attribute__((target("avx2"))) inline __m256i RoundShiftAvx2(__m256i sum, int s
 // each pixel's samples, rounded half to even by the shift, eight (XF 1) or four (XF 2) pixels
 // per step.
 __attribute__((target("avx2"))) void MeanShiftAvx2(const uint16_t* acc, int width, int xFactor,
-                                                   int shift, uint32_t* out) {
-    const __m256i mask = _mm256_set1_epi64x(0x0000FFFFFFFFFFFF); // R, G, B lanes; 4th is 0
+                                                   int shift, bool alpha, uint32_t* out) {
+    // R, G, B lanes, and the 4th (alpha) only when there is one.
+    const __m256i mask = _mm256_set1_epi64x(alpha ? -1 : 0x0000FFFFFFFFFFFF);
     int j = 0;
     if (xFactor == 1) {
         for (; j + 8 <= width; j += 8) {
@@ -139,7 +140,7 @@ __attribute__((target("avx2"))) void MeanShiftAvx2(const uint16_t* acc, int widt
     }
     for (; j < width; ++j) {
         uint32_t pixel = 0;
-        for (int c = 0; c < 3; ++c) {
+        for (int c = 0; c < (alpha ? 4 : 3); ++c) {
             uint32_t sum = 0;
             for (int a = 0; a < xFactor; ++a)
                 sum += acc[4 * (size_t(j) * xFactor + size_t(a)) + size_t(c)];

@@ -34,8 +34,9 @@ void VerticalAvx2(const uint16_t* h0, const uint16_t* h1, uint32_t w0, uint32_t 
 void VerticalAvx512(const uint16_t* h0, const uint16_t* h1, uint32_t w0, uint32_t w1, uint16_t* acc,
                     size_t lanes);
 // Output pixels from the per-sample sums when XF x YF = 2^shift and XF is 1 or 2, rounded half
-// to even.
-void MeanShiftAvx2(const uint16_t* acc, int width, int xFactor, int shift, uint32_t* out);
+// to even; the fourth channel only with alpha (else 0).
+void MeanShiftAvx2(const uint16_t* acc, int width, int xFactor, int shift, bool alpha,
+                   uint32_t* out);
 #endif
 
 } // namespace hvresample::kernels

@@ -199,10 +199,11 @@ inline uint32_t Channel(uint32_t pixel, int c) {
 class TWorker {
 public:
     TWorker(const TPlan& plan, const TPlane& source, const TPlane& target)
-        : P(plan), FSource(source), FTarget(target) {
-        if (source.Layout == TLayout::Bgr24)
+        : P(plan), FSource(source), FTarget(target), FAlpha(source.Layout == TLayout::Bgra32),
+          FChannels(FAlpha ? 4 : 3) {
+        if (source.Layout != TLayout::Rgbx32)
             FLine.resize(size_t(plan.SW));
-        if (target.Layout == TLayout::Bgr24 || target.BeforeStore)
+        if (target.Layout != TLayout::Rgbx32 || target.BeforeStore)
             FOut.resize(size_t(plan.W));
         if (plan.Vector)
             FAcc16.resize(size_t(plan.S) * 4);
@@ -225,8 +226,12 @@ public:
             OutputRowPlain(i, out);
         if (FTarget.BeforeStore)
             FTarget.BeforeStore(i);
-        if (FTarget.Layout == TLayout::Bgr24)
+        if (FTarget.Layout == TLayout::Bgr24 && FTarget.BlendOver)
+            pixelrows::BlendRgbaOverBgr(out, row, P.W);
+        else if (FTarget.Layout == TLayout::Bgr24)
             pixelrows::RgbxToBgr(out, row, P.W);
+        else if (FTarget.Layout == TLayout::Bgra32)
+            pixelrows::RgbaToBgra(out, row, P.W);
         else if (!direct)
             std::memcpy(row, out, size_t(P.W) * 4);
         if (FTarget.AfterStore)
@@ -248,15 +253,20 @@ private:
             for (size_t k = 0; k < lanes; ++k)
                 acc[k] += (w0 * h0[k] + w1 * h1[k]) >> 16;
         }
-        const uint32_t* acc = FAcc.data();
+        Means(FAcc.data(), out);
+    }
+
+    // Output pixels from the per-sample sums: each channel's mean over the pixel's samples.
+    template <class TSum> void Means(const TSum* acc, uint32_t* out) const {
         for (int j = 0; j < P.W; ++j) {
-            uint64_t sum[3] = {0, 0, 0};
-            for (int a = 0; a < P.XF; ++a, acc += 4) {
-                sum[0] += acc[0];
-                sum[1] += acc[1];
-                sum[2] += acc[2];
-            }
-            out[j] = P.Mean(sum[0]) | P.Mean(sum[1]) << 8 | P.Mean(sum[2]) << 16;
+            uint64_t sum[4] = {0, 0, 0, 0};
+            for (int a = 0; a < P.XF; ++a, acc += 4)
+                for (int c = 0; c < FChannels; ++c)
+                    sum[c] += acc[c];
+            uint32_t pixel = 0;
+            for (int c = 0; c < FChannels; ++c)
+                pixel |= P.Mean(sum[c]) << (8 * c);
+            out[j] = pixel;
         }
     }
 
@@ -273,19 +283,10 @@ private:
                 FAcc16.data(), lanes);
         }
         if (P.MeanShift >= 0) {
-            kernels::MeanShiftAvx2(FAcc16.data(), P.W, P.XF, P.MeanShift, out);
+            kernels::MeanShiftAvx2(FAcc16.data(), P.W, P.XF, P.MeanShift, FAlpha, out);
             return;
         }
-        const uint16_t* acc = FAcc16.data();
-        for (int j = 0; j < P.W; ++j) {
-            uint32_t sum[3] = {0, 0, 0};
-            for (int a = 0; a < P.XF; ++a, acc += 4) {
-                sum[0] += acc[0];
-                sum[1] += acc[1];
-                sum[2] += acc[2];
-            }
-            out[j] = P.Mean(sum[0]) | P.Mean(sum[1]) << 8 | P.Mean(sum[2]) << 16;
-        }
+        Means(FAcc16.data(), out);
     }
 #endif
 
@@ -303,6 +304,9 @@ private:
         const uint8_t* line = FSource.RowAt ? FSource.RowAt(y) : FSource.Data + FSource.Stride * y;
         if (FSource.Layout == TLayout::Bgr24) {
             pixelrows::BgrToRgbx(line, FLine.data(), P.SW);
+            Horizontal(FLine.data(), FRows[s].data());
+        } else if (FSource.Layout == TLayout::Bgra32) {
+            pixelrows::BgraToRgba(line, FLine.data(), P.SW);
             Horizontal(FLine.data(), FRows[s].data());
         } else {
             Horizontal(reinterpret_cast<const uint32_t*>(line), FRows[s].data());
@@ -331,7 +335,7 @@ private:
                 h[0] = uint16_t(256 * Channel(p, 0));
                 h[1] = uint16_t(256 * Channel(p, 1));
                 h[2] = uint16_t(256 * Channel(p, 2));
-                h[3] = 0;
+                h[3] = FAlpha ? uint16_t(256 * Channel(p, 3)) : 0;
             }
             return;
         }
@@ -342,13 +346,15 @@ private:
             h[0] = uint16_t(w0 * Channel(a, 0) + w1 * Channel(b, 0));
             h[1] = uint16_t(w0 * Channel(a, 1) + w1 * Channel(b, 1));
             h[2] = uint16_t(w0 * Channel(a, 2) + w1 * Channel(b, 2));
-            h[3] = 0;
+            h[3] = FAlpha ? uint16_t(w0 * Channel(a, 3) + w1 * Channel(b, 3)) : 0;
         }
     }
 
     const TPlan& P;
     TPlane FSource;
     TPlane FTarget;
+    bool FAlpha;                  // the source has alpha: a fourth channel
+    int FChannels;                // channels resampled: 3, or 4 with alpha
     std::vector<uint32_t> FLine;  // a 24-bit source row as pixels
     std::vector<uint32_t> FOut;   // an output row before it goes into a 24-bit target
     std::vector<uint32_t> FAcc;   // per-sample sums, scalar path
@@ -470,9 +476,10 @@ void Resample(const TPlane& source, const TPlane& target, int xFactor, int yFact
         Work(workers[0], queue);
         for (std::thread& t : pool)
             t.join();
-        // After a cancel the rows not computed are black, as in a new texture.
+        // After a cancel the rows not computed are black, as in a new texture (a blended target
+        // keeps what was under them).
         const size_t rowBytes = size_t(width) * (target.Layout == TLayout::Bgr24 ? 3 : 4);
-        for (int i = 0; i < height; ++i)
+        for (int i = 0; i < height && !target.BlendOver; ++i)
             if (!queue.FFinished[size_t(i)])
                 std::memset(target.Data + target.Stride * i, 0, rowBytes);
     }

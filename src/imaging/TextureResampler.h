@@ -16,9 +16,10 @@
 
 namespace hvresample {
 
-// Rows of pixels in memory: texture rows (32-bit 0x00BBGGRR) or a toolkit bitmap's 24-bit scan
-// lines (blue, green, red).
-enum class TLayout { Rgbx32, Bgr24 };
+// Rows of pixels in memory: texture rows (32-bit 0x00BBGGRR), a toolkit bitmap's 24-bit scan
+// lines (blue, green, red), or a transparent picture's rows (blue, green, red premultiplied by
+// alpha, then alpha; QImage's premultiplied ARGB32 in memory).
+enum class TLayout { Rgbx32, Bgr24, Bgra32 };
 
 struct TPlane {
     uint8_t* Data = nullptr; // the first pixel of row 0
@@ -31,13 +32,19 @@ struct TPlane {
     // resampled): when set, row y is RowAt(y) instead of Data + y x Stride. The rows are asked
     // for in increasing order, each at most once, from one thread.
     std::function<const uint8_t*(int y)> RowAt;
+    // A target of layout Bgr24 for a source of layout Bgra32: each resampled pixel is blended
+    // over the target's pixel, target = (255 x colour + (255 - alpha) x target + 127) / 255 per
+    // channel, with the resampled (premultiplied) colour. Without it a Bgra32 source needs a
+    // Bgra32 target.
+    bool BlendOver = false;
     // A target shared with other work: called before and after output row i is stored.
     std::function<void(int i)> BeforeStore;
     std::function<void(int i)> AfterStore;
 };
 
 // Resamples source into target (its whole width x height) with the given supersampling factors:
-// the same pixels as THvBitmap32's factor resampler gives for a texture of the source's pixels.
+// the same pixels as THvBitmap32's factor resampler gives for a texture of the source's pixels
+// (alpha, where the source has it, is a fourth channel resampled like the others).
 // Progress runs from 0 to 100 (monotonic, at most one write per finished row); Cancel is read
 // before every row, and the target rows not computed after a cancel are set to black. Requires
 // a source of at least 1 x 1 pixels when the target has pixels, and factors >= 1.

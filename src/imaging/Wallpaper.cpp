@@ -1,9 +1,11 @@
 #include "imaging/Wallpaper.h"
 
+#include "imaging/PixelRows.h"
 #include "imaging/Placement.h"
 #include "imaging/TextureResampler.h"
 #include "imaging/Textures.h"
 #include "toolkit/ExtCtrls.h"
+#include "toolkit/codecs/CodecImage.h"
 #include "toolkit/codecs/Jpeg.h"
 
 #include <algorithm>
@@ -124,33 +126,49 @@ void TileGraphic(TBitmap* Dest, TGraphic* Graphic, int OffsetX, int OffsetY) {
     }
 }
 
-std::unique_ptr<TBitmap> PictureToBitmap(TPicture* Picture) {
+std::unique_ptr<TBitmap> GraphicToBitmap(TGraphic* Graphic) {
     auto bitmap = std::make_unique<TBitmap>();
     TCanvasLock lock(bitmap->Canvas());
-    TGraphic* graphic = Picture ? Picture->Graphic() : nullptr;
-    const int width = Picture ? Picture->Width() : 0;
-    const int height = Picture ? Picture->Height() : 0;
-    // An opaque 24-bit picture (a bitmap, a decoded JPEG) drawn at (0, 0) onto a bitmap of its
-    // own size covers every pixel with its own: share its pixels (copied on the first write to
-    // either) instead of filling a new buffer with white and copying them over it.
-    const QImage* opaque = nullptr;
-    if (auto* source = dynamic_cast<TBitmap*>(graphic)) {
-        opaque = &source->Image();
-    } else if (auto* jpeg = dynamic_cast<TJPEGImage*>(graphic); jpeg && !jpeg->Empty()) {
+    const int width = Graphic ? Graphic->Width() : 0;
+    const int height = Graphic ? Graphic->Height() : 0;
+    // An opaque picture (a bitmap, a decoded JPEG) drawn at (0, 0) onto a bitmap of its own size
+    // covers every pixel with its own: its 24-bit pixels are shared (copied on the first write to
+    // either) or converted straight into the new bitmap, instead of filling a new buffer with
+    // white and drawing them over it.
+    QImage opaque;
+    if (auto* source = dynamic_cast<TBitmap*>(Graphic)) {
+        opaque = source->Bgr24Image();
+    } else if (auto* jpeg = dynamic_cast<TJPEGImage*>(Graphic); jpeg && !jpeg->Empty()) {
         jpeg->DIBNeeded(); // decodes, with its progress events, as drawing it would
-        opaque = &jpeg->Image();
+        opaque = jpeg->Image();
+    } else if (auto* codec = dynamic_cast<TCodecImage*>(Graphic); codec && !codec->Empty()) {
+        codec->DIBNeeded();
+        opaque = codec->Transparent() ? OverWhite(codec->Image()) : codec->Image();
     }
-    if (opaque && !opaque->isNull() && opaque->format() == QImage::Format_BGR888 &&
-        opaque->width() == width && opaque->height() == height) {
-        bitmap->SetImage(*opaque, TPixelFormat::pf24bit);
+    if (!opaque.isNull() && opaque.format() == QImage::Format_BGR888 && opaque.width() == width &&
+        opaque.height() == height) {
+        bitmap->SetImage(opaque, TPixelFormat::pf24bit);
         return bitmap;
     }
     bitmap->SetPixelFormat(TPixelFormat::pf24bit);
     bitmap->SetWidth(width);
     bitmap->SetHeight(height);
-    if (graphic)
-        bitmap->Canvas()->Draw(0, 0, graphic);
+    if (Graphic)
+        bitmap->Canvas()->Draw(0, 0, Graphic);
     return bitmap;
+}
+
+std::unique_ptr<TBitmap> PictureToBitmap(TPicture* Picture) {
+    return GraphicToBitmap(Picture ? Picture->Graphic() : nullptr);
+}
+
+QImage OverWhite(const QImage& premultiplied) {
+    QImage image =
+        AllocateImage(premultiplied.width(), premultiplied.height(), QImage::Format_BGR888);
+    for (int y = 0; y < image.height(); ++y)
+        pixelrows::PremultipliedOverWhite(premultiplied.constScanLine(y), image.scanLine(y),
+                                          image.width());
+    return image;
 }
 
 std::unique_ptr<TBitmap> ImageToBitmap(TImage* Image) {

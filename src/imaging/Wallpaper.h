@@ -33,6 +33,10 @@ void TileGraphic(TBitmap* Dest, TGraphic* Graphic, int OffsetX, int OffsetY);
 
 // A new 24-bit bitmap of the picture's size with the picture drawn at (0, 0) over white.
 std::unique_ptr<TBitmap> PictureToBitmap(TPicture* Picture);
+// The same for a graphic (null gives an empty bitmap).
+std::unique_ptr<TBitmap> GraphicToBitmap(TGraphic* Graphic);
+// A premultiplied ARGB picture drawn over white, exactly: colour + 255 - alpha per channel.
+QImage OverWhite(const QImage& premultiplied);
 
 // PictureToBitmap of the image control's picture.
 std::unique_ptr<TBitmap> ImageToBitmap(TImage* Image);

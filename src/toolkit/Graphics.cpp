@@ -1,6 +1,7 @@
 #include "toolkit/Graphics.h"
 
 #include "toolkit/codecs/BmpCodec.h"
+#include "toolkit/codecs/PictureFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,9 @@
 #include <QPalette>
 #include <QSaveFile>
 
+#include <array>
 #include <cstring>
+#include <vector>
 
 // ---------------------------------------------------------------------------------------------
 // Colours
@@ -163,6 +166,27 @@ TColor PaletteColor(int index) {
         break;
     }
     return QColorToColor(pal.color(group, role));
+}
+
+// Pixels x0 .. x0 + count of row y of a 24-bit or 32-bit image as blue, green, red.
+void RowToBgr(const QImage& image, int y, int x0, int count, uint8_t* bgr) {
+    const uint8_t* line = image.constScanLine(y);
+    if (image.format() == QImage::Format_BGR888) {
+        std::memcpy(bgr, line + 3 * size_t(x0), size_t(count) * 3);
+        return;
+    }
+    const auto* pixels = reinterpret_cast<const uint32_t*>(line) + x0;
+    for (int x = 0; x < count; ++x, bgr += 3) {
+        bgr[0] = uint8_t(pixels[x]);
+        bgr[1] = uint8_t(pixels[x] >> 8);
+        bgr[2] = uint8_t(pixels[x] >> 16);
+    }
+}
+
+// A row of blue, green, red as 0xFFRRGGBB words.
+void BgrToWords(const uint8_t* bgr, int count, uint32_t* words) {
+    for (int x = 0; x < count; ++x, bgr += 3)
+        words[x] = 0xFF000000u | uint32_t(bgr[2]) << 16 | uint32_t(bgr[1]) << 8 | bgr[0];
 }
 
 } // namespace
@@ -324,13 +348,9 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic* graphic) {
         if (dst.isEmpty())
             return;
         const QImage& source = bitmap->Image();
-        const QImage src = source.format() == QImage::Format_BGR888
-                               ? source
-                               : source.convertToFormat(QImage::Format_BGR888);
         for (int yy = dst.top(); yy <= dst.bottom(); ++yy)
-            std::memcpy(img.scanLine(yy) + 3 * dst.left(),
-                        src.constScanLine(yy - rect.Top) + 3 * (dst.left() - rect.Left),
-                        size_t(dst.width()) * 3);
+            RowToBgr(source, yy - rect.Top, dst.left() - rect.Left, dst.width(),
+                     img.scanLine(yy) + 3 * dst.left());
         return;
     }
     QPainter painter(&img);
@@ -360,6 +380,51 @@ QImage::Format StorageFormat(TPixelFormat format) {
 
 } // namespace
 
+// A BMP file read, checked and not yet decoded.
+struct TBitmap::TPendingFile {
+    TPendingFile(const QByteArray& data, const QString& name)
+        : Data(data),
+          Reader(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()), name),
+          Name(name) {}
+    const QByteArray Data;
+    const TBmpReader Reader;
+    const QString Name;
+};
+
+namespace {
+
+// 24-bit rows of a bitmap, each made when it is asked for, the last few kept.
+class TBitmapRows : public TRowReader {
+public:
+    TBitmapRows(int width, std::function<void(int y, uint8_t* bgr)> make)
+        : FWidth(width), FMake(std::move(make)), FRing(size_t(kRing) * size_t(width) * 3) {}
+    const uint8_t* Row(int y) override {
+        uint8_t* slot = FRing.data() + size_t(y % kRing) * size_t(FWidth) * 3;
+        if (FRowOf[size_t(y % kRing)] != y) {
+            FMake(y, slot);
+            FRowOf[size_t(y % kRing)] = y;
+        }
+        return slot;
+    }
+
+private:
+    static constexpr int kRing = 4;
+    int FWidth;
+    std::function<void(int, uint8_t*)> FMake;
+    std::vector<uint8_t> FRing;
+    std::array<int, kRing> FRowOf{-1, -1, -1, -1};
+};
+
+} // namespace
+
+QImage TGraphic::Render(QSize size) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    Paint(painter, image.rect());
+    return image;
+}
+
 TBitmap::TBitmap() : FCanvas(this) {}
 
 TBitmap::TBitmap(int width, int height, TPixelFormat format) : FCanvas(this) {
@@ -368,10 +433,76 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format) : FCanvas(this) {
 
 TBitmap::~TBitmap() = default;
 
+void TBitmap::Realize() const {
+    if (!FPending)
+        return;
+    const TBmpReader& reader = FPending->Reader;
+    QImage image;
+    try {
+        image = AllocateImage(reader.Width(), reader.Height(),
+                              reader.Bgr() ? QImage::Format_BGR888 : QImage::Format_RGB32);
+    } catch (const EOutOfResources& e) {
+        throw EOutOfResources(QStringLiteral("Bitmap \"%1\": %2")
+                                  .arg(QDir::toNativeSeparators(FPending->Name), e.Message()));
+    }
+    for (int y = 0; y < reader.Height(); ++y)
+        reader.ReadRow(y, image.scanLine(y));
+    FImage = std::move(image);
+    FPending.reset();
+}
+
+const QImage& TBitmap::Image() const {
+    Realize();
+    return FImage;
+}
+
+QImage& TBitmap::Image() {
+    Realize();
+    return FImage;
+}
+
+QImage TBitmap::Bgr24Image() const {
+    if (FPending) {
+        const TBmpReader& reader = FPending->Reader;
+        QImage image = AllocateImage(reader.Width(), reader.Height(), QImage::Format_BGR888);
+        std::vector<uint32_t> scratch;
+        for (int y = 0; y < reader.Height(); ++y)
+            reader.ReadRowBgr(y, image.scanLine(y), scratch);
+        return image;
+    }
+    if (FImage.isNull() || FImage.format() == QImage::Format_BGR888)
+        return FImage;
+    QImage image = AllocateImage(FImage.width(), FImage.height(), QImage::Format_BGR888);
+    for (int y = 0; y < FImage.height(); ++y)
+        RowToBgr(FImage, y, 0, FImage.width(), image.scanLine(y));
+    return image;
+}
+
+std::unique_ptr<TRowReader> TBitmap::OpenRows() {
+    if (Empty())
+        return nullptr;
+    if (!FPending)
+        return nullptr; // decoded: used whole
+    auto pending = FPending;
+    auto scratch = std::make_shared<std::vector<uint32_t>>();
+    return std::make_unique<TBitmapRows>(Width(), [pending, scratch](int y, uint8_t* bgr) {
+        pending->Reader.ReadRowBgr(y, bgr, *scratch);
+    });
+}
+
 void TBitmap::Reshape(int width, int height, TPixelFormat format) {
     width = std::max(width, 0);
     height = std::max(height, 0);
     const QImage::Format storage = StorageFormat(format);
+    if (FPending && format == TPixelFormat::pf24bit && width == Width() && height == Height()) {
+        // A BMP file made 24-bit: decoded straight into its final form.
+        FImage = Bgr24Image();
+        FPending.reset();
+        FPixelFormat = format;
+        FEmptyWidth = FEmptyHeight = 0;
+        return;
+    }
+    Realize();
     if (width == FImage.width() && height == FImage.height() && FImage.format() == storage &&
         !FImage.isNull()) {
         FPixelFormat = format;
@@ -385,17 +516,24 @@ void TBitmap::Reshape(int width, int height, TPixelFormat format) {
         return;
     }
     QImage next = AllocateImage(width, height, storage);
-    const QImage old = FImage.isNull()              ? QImage()
-                       : FImage.format() == storage ? FImage
-                                                    : FImage.convertToFormat(storage);
-    const int keepW = std::min(width, old.width());
-    const int keepH = std::min(height, old.height());
+    const QImage old = FImage; // converted a row at a time, not copied whole first
+    const int keepW = std::min(width, old.isNull() ? 0 : old.width());
+    const int keepH = std::min(height, old.isNull() ? 0 : old.height());
     const int bpp = storage == QImage::Format_BGR888 ? 3 : 4;
+    std::vector<uint8_t> row;
     for (int y = 0; y < height; ++y) {
         uint8_t* dst = next.scanLine(y);
         int from = 0;
         if (y < keepH) {
-            std::memcpy(dst, old.constScanLine(y), size_t(keepW) * bpp);
+            if (old.format() == storage) {
+                std::memcpy(dst, old.constScanLine(y), size_t(keepW) * bpp);
+            } else if (bpp == 3) {
+                RowToBgr(old, y, 0, keepW, dst);
+            } else {
+                row.resize(size_t(keepW) * 3);
+                RowToBgr(old, y, 0, keepW, row.data());
+                BgrToWords(row.data(), keepW, reinterpret_cast<uint32_t*>(dst));
+            }
             from = keepW;
         }
         if (from < width) {
@@ -432,6 +570,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 }
 
 void TBitmap::SetImage(const QImage& image, TPixelFormat format) {
+    FPending.reset();
     const QImage::Format storage = StorageFormat(format);
     FImage = image.format() == storage ? image : image.convertToFormat(storage);
     FPixelFormat = format;
@@ -439,19 +578,21 @@ void TBitmap::SetImage(const QImage& image, TPixelFormat format) {
 }
 
 uint8_t* TBitmap::ScanLine(int y) {
+    Realize();
     if (y < 0 || y >= FImage.height())
         throw EInvalidOperation(QStringLiteral("Scan line index out of range"));
     return FImage.scanLine(y);
 }
 
 const uint8_t* TBitmap::ScanLine(int y) const {
+    Realize();
     if (y < 0 || y >= FImage.height())
         throw EInvalidOperation(QStringLiteral("Scan line index out of range"));
     return FImage.constScanLine(y);
 }
 
 QByteArray TBitmap::SaveToBytes() const {
-    return EncodeBmp24(FImage);
+    return EncodeBmp24(Image());
 }
 
 void TBitmap::SaveToFile(const QString& fileName) const {
@@ -466,31 +607,27 @@ void TBitmap::SaveToFile(const QString& fileName) const {
 }
 
 void TBitmap::LoadFromFile(const QString& fileName) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
-                              .arg(QDir::toNativeSeparators(fileName), file.errorString()));
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EReadError(QStringLiteral("Cannot read file \"%1\". %2")
-                             .arg(QDir::toNativeSeparators(fileName), file.errorString()));
-    LoadFromBytes(data, fileName);
+    LoadFromBytes(ReadPictureFile(fileName), fileName);
 }
 
 void TBitmap::LoadFromBytes(const QByteArray& data, const QString& name) {
-    TPixelFormat format = TPixelFormat::pf24bit;
-    QImage img = DecodeBmp(data, name, &format);
-    SetImage(img, format);
+    auto pending = std::make_shared<const TPendingFile>(data, name);
+    FImage = QImage();
+    FPixelFormat = pending->Reader.PixelFormat();
+    FEmptyWidth = pending->Reader.Width();
+    FEmptyHeight = pending->Reader.Height();
+    FPending = std::move(pending);
 }
 
 void TBitmap::Paint(QPainter& painter, const QRect& target) {
-    if (FImage.isNull())
+    if (Image().isNull())
         return;
     painter.drawImage(target, FImage);
 }
 
 std::unique_ptr<TGraphic> TBitmap::Clone() const {
     auto copy = std::make_unique<TBitmap>();
+    copy->FPending = FPending; // the file is only read: shared
     copy->FImage = FImage.copy();
     copy->FPixelFormat = FPixelFormat;
     copy->FHandleType = FHandleType;
@@ -505,6 +642,7 @@ void TBitmap::Assign(const TGraphic* source) {
         return;
     }
     if (auto* bmp = dynamic_cast<const TBitmap*>(source)) {
+        FPending = bmp->FPending;
         FImage = bmp->FImage.copy();
         FPixelFormat = bmp->FPixelFormat;
         FHandleType = bmp->FHandleType;
@@ -541,9 +679,21 @@ void TPicture::Adopt(std::unique_ptr<TGraphic> graphic) {
 
 void TPicture::LoadFromFile(const QString& fileName) {
     const QString ext = QFileInfo(fileName).suffix().toLower();
-    std::unique_ptr<TGraphic> graphic = CreateGraphicForExtension(ext);
+    const auto unknown = [&ext] {
+        return EInvalidGraphic(QStringLiteral("Unknown picture file extension (.%1)").arg(ext));
+    };
+    QByteArray head;
+    try {
+        head = ReadPictureHead(fileName);
+    } catch (const EStreamError&) {
+        // A file that cannot be read is first of all one of an unknown kind, if its name says so.
+        if (!CreateGraphicFor(QByteArray(), ext))
+            throw unknown();
+        throw;
+    }
+    std::unique_ptr<TGraphic> graphic = CreateGraphicFor(head, ext);
     if (!graphic)
-        throw EInvalidGraphic(QStringLiteral("Unknown picture file extension (.%1)").arg(ext));
+        throw unknown();
     graphic->OnProgress = [this](TObject* sender, TProgressStage stage, uint8_t percent,
                                  bool redraw, const TRect& r, const QString& msg) {
         if (OnProgress)

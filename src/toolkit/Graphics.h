@@ -172,10 +172,12 @@ private:
 class TRowReader {
 public:
     virtual ~TRowReader() = default;
-    // Row y: Width() x 3 bytes, blue, green, red. Rows are asked for in increasing order; the
+    // Row y: Width() x 3 bytes, blue, green, red; or, when Alpha(), Width() x 4 bytes, blue,
+    // green, red premultiplied by alpha, then alpha. Rows are asked for in increasing order; the
     // last few stay readable. A picture that turns out damaged raises the error its graphic's
     // drawing would raise.
     virtual const uint8_t* Row(int y) = 0;
+    virtual bool Alpha() const { return false; }
 };
 
 class TGraphic : public TObject {
@@ -185,6 +187,9 @@ public:
     virtual bool Empty() const { return Width() <= 0 || Height() <= 0; }
     // True when parts of the graphic are transparent (icons with a mask or alpha, metafiles).
     virtual bool Transparent() const { return false; }
+    // False while the pixels of a loaded picture are still to be decoded (they are decoded when
+    // it is first drawn, or read row by row).
+    virtual bool Decoded() const { return true; }
 
     // Loads the file; errors name the file and say what is wrong.
     virtual void LoadFromFile(const QString& fileName) = 0;
@@ -198,9 +203,17 @@ public:
     // A deep copy of the same class.
     virtual std::unique_ptr<TGraphic> Clone() const = 0;
 
-    // The opaque picture's rows one after another, or nullptr when this graphic cannot give them
-    // so (it is then drawn whole). The reader may refer to the graphic, which must outlive it.
+    // The picture's rows decoded one after another as they are read, or nullptr when this
+    // graphic cannot give them so or holds them decoded already (it is then used whole). The
+    // reader may refer to the graphic, which must outlive it.
     virtual std::unique_ptr<TRowReader> OpenRows() { return nullptr; }
+
+    // A vector picture that is drawn at any size as sharply as at its own (SVG): the composer
+    // renders it at the size it takes on the wallpaper instead of resampling it.
+    virtual bool Scalable() const { return false; }
+    // Scalable pictures: the picture drawn to fill size.width() x size.height(), as premultiplied
+    // ARGB (QImage::Format_ARGB32_Premultiplied).
+    virtual QImage Render(QSize size);
 
     TProgressEvent OnProgress;
 
@@ -212,6 +225,9 @@ protected:
 enum class TBitmapHandleType { bmDIB, bmDDB };
 
 // A raster image with a canvas. A new bitmap is 0 x 0; growing it fills the new area with white.
+// A bitmap loaded from a BMP file keeps the file and decodes it on the first use of its pixels
+// (its size and pixel format are known at once); read row by row (OpenRows) or converted to 24
+// bits (Bgr24Image) it is never decoded whole.
 // Bitmaps are opaque when drawn (transparent pictures are icons and metafiles).
 // Storage: pf24bit rows hold blue, green, red per pixel (QImage::Format_BGR888); pf32bit and
 // every other format keep 0xAARRGGBB words (blue, green, red, alpha in memory), the format being
@@ -229,6 +245,7 @@ public:
     void SetSize(int width, int height);
 
     TPixelFormat PixelFormat() const { return FPixelFormat; }
+    bool Decoded() const override { return !FPending; }
     void SetPixelFormat(TPixelFormat format);
     TBitmapHandleType HandleType() const { return FHandleType; }
     void SetHandleType(TBitmapHandleType type) { FHandleType = type; }
@@ -236,7 +253,7 @@ public:
     // Row y (0 = top): 3 bytes per pixel (B, G, R) for pf24bit, 4 (B, G, R, A) otherwise.
     uint8_t* ScanLine(int y);
     const uint8_t* ScanLine(int y) const;
-    int BytesPerLine() const { return int(FImage.bytesPerLine()); }
+    int BytesPerLine() const { return int(Image().bytesPerLine()); }
 
     TCanvas* Canvas() { return &FCanvas; }
 
@@ -251,16 +268,26 @@ public:
     void Paint(QPainter& painter, const QRect& target) override;
     std::unique_ptr<TGraphic> Clone() const override;
     void Assign(const TGraphic* source); // a copy of any graphic, drawn into a bitmap
+    // A BMP file not yet decoded read row by row (24-bit rows); nullptr once it is decoded.
+    std::unique_ptr<TRowReader> OpenRows() override;
 
     // Direct access for the toolkit and tests. Replacing the image keeps the canvas.
-    const QImage& Image() const { return FImage; }
-    QImage& Image() { return FImage; }
+    const QImage& Image() const;
+    QImage& Image();
     void SetImage(const QImage& image, TPixelFormat format);
+    // The pixels as a 24-bit image (QImage::Format_BGR888): the bitmap's own when it is 24-bit,
+    // else a converted copy, decoded straight from a BMP file not yet decoded.
+    QImage Bgr24Image() const;
 
 private:
+    struct TPendingFile;
     void Reshape(int width, int height, TPixelFormat format);
+    // Decodes a BMP file kept since loading.
+    void Realize() const;
 
-    QImage FImage;
+    // Image() decodes a pending file on first use, also through a const bitmap.
+    mutable QImage FImage;
+    mutable std::shared_ptr<const TPendingFile> FPending;
     TPixelFormat FPixelFormat = TPixelFormat::pfDevice;
     TBitmapHandleType FHandleType = TBitmapHandleType::bmDIB;
     int FEmptyWidth = 0, FEmptyHeight = 0; // size kept while one side is 0 (no pixels)
@@ -276,8 +303,11 @@ public:
     TPicture();
     ~TPicture() override;
 
-    // ".bmp" bitmap, ".jpg"/".jpeg" JPEG, ".ico" icon, ".emf"/".wmf" metafile (case ignored).
-    // Other extensions raise EInvalidGraphic "Unknown picture file extension (.ext)".
+    // The graphic class is chosen by the file's content where its format has a signature (a
+    // ".jpg" holding a PNG loads as a PNG), else by the extension: ".bmp" bitmap, ".jpg"/".jpeg"
+    // JPEG, ".ico" icon, ".emf"/".wmf" metafile, and today's formats (case ignored). Anything
+    // else raises EInvalidGraphic "Unknown picture file extension (.ext)". The file is opened
+    // without blocking: only regular files are read.
     void LoadFromFile(const QString& fileName);
 
     TGraphic* Graphic() const { return FGraphic.get(); }
@@ -297,6 +327,7 @@ private:
     std::unique_ptr<TGraphic> FGraphic;
 };
 
-// Factory for the graphic class of a file extension ("bmp", "jpg", ... lower case, no dot);
-// nullptr when the extension is unknown.
-std::unique_ptr<TGraphic> CreateGraphicForExtension(const QString& extension);
+// Factory for the graphic class of a picture: by the first bytes of its file where the format
+// has a signature, else by its extension ("bmp", "jpg", ... lower case, no dot); nullptr when
+// neither is known. See codecs/PictureFormats.h.
+std::unique_ptr<TGraphic> CreateGraphicFor(const QByteArray& head, const QString& extension);

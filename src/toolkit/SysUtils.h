@@ -45,6 +45,7 @@ TAPESTRIX_EXCEPTION(EStreamError, Exception);      // file input/output
 TAPESTRIX_EXCEPTION(EFOpenError, EStreamError);    // a file that cannot be opened
 TAPESTRIX_EXCEPTION(EFCreateError, EStreamError);  // a file that cannot be created or written
 TAPESTRIX_EXCEPTION(EReadError, EStreamError);     // a read that ran short
+TAPESTRIX_EXCEPTION(EAbort, Exception);            // work stopped on request
 
 // Decimal or hexadecimal ("$1F", "0x1F", "0X1F") text to a 32-bit integer, with an optional
 // sign. Hexadecimal takes one to eight digits of either case and keeps the full 32-bit pattern

@@ -1,11 +1,14 @@
 #include "worker/BackWallpaper.h"
 
 #include "imaging/Hv3DException.h"
+#include "imaging/PictureCompose.h"
 #include "imaging/Wallpaper.h"
 #include "platform/DesktopWallpaper.h"
 #include "platform/Screen.h"
 #include "platform/UserFolders.h"
 #include "toolkit/ExtCtrls.h"
+#include "toolkit/codecs/CodecImage.h"
+#include "toolkit/codecs/Jpeg.h"
 
 #include <QDir>
 
@@ -118,27 +121,44 @@ void BackBack::RunJob() {
     FDone.store(true); // the very last write of the job
 }
 
-std::unique_ptr<TBitmap> BackBack::LoadPicture(const QString& path) {
-    // A temporary image control with no owner, released on every path.
-    auto image = std::make_unique<TImage>();
-    FStatus.Set(QStringLiteral("Loading ") + path);
-    if (Terminated())
-        return nullptr;
-    image->OnProgress = [this](TObject* Sender, TProgressStage Stage, uint8_t PercentDone,
-                               bool RedrawNow, const TRect& R, const QString& Msg) {
-        ImageProgress(Sender, Stage, PercentDone, RedrawNow, R, Msg);
-    };
-    image->Picture()->LoadFromFile(path);
-    FStatus.Set(QStringLiteral("Converting ") + path);
-    if (Terminated())
-        return nullptr;
-    return ImageToBitmap(image.get());
+TGraphic* BackBack::TLoaded::Graphic() const {
+    return Bitmap ? Bitmap.get() : Image ? Image->Picture()->Graphic() : nullptr;
 }
 
-void BackBack::LoadPictures(std::unique_ptr<TBitmap>& foreground,
-                            std::unique_ptr<TBitmap>& background, TColor& color) {
-    foreground.reset();
-    background.reset();
+BackBack::TLoaded BackBack::LoadPicture(const QString& path) {
+    // A temporary image control with no owner, released on every path.
+    TLoaded loaded;
+    loaded.Image = std::make_unique<TImage>();
+    FStatus.Set(QStringLiteral("Loading ") + path);
+    if (Terminated())
+        return {};
+    loaded.Image->OnProgress = [this](TObject* Sender, TProgressStage Stage, uint8_t PercentDone,
+                                      bool RedrawNow, const TRect& R, const QString& Msg) {
+        ImageProgress(Sender, Stage, PercentDone, RedrawNow, R, Msg);
+    };
+    loaded.Image->Picture()->LoadFromFile(path);
+    FStatus.Set(QStringLiteral("Converting ") + path);
+    if (Terminated())
+        return {};
+    TGraphic* graphic = loaded.Image->Picture()->Graphic();
+    if (graphic && (graphic->Scalable() || !graphic->Decoded())) {
+        // Decoded while it is composed: the texts of a picture being decoded, without the wait
+        // (the progress bar moves while it is resampled).
+        if (dynamic_cast<TJPEGImage*>(graphic) || dynamic_cast<TCodecImage*>(graphic)) {
+            const TRect whole = Rect(0, 0, graphic->Width(), graphic->Height());
+            ImageProgress(graphic, TProgressStage::psStarting, 0, false, whole, QString());
+            ImageProgress(graphic, TProgressStage::psEnding, 100, false, whole, QString());
+        }
+        return loaded;
+    }
+    loaded.Bitmap = ImageToBitmap(loaded.Image.get());
+    loaded.Image.reset();
+    return loaded;
+}
+
+void BackBack::LoadPictures(TLoaded& foreground, TLoaded& background, TColor& color) {
+    foreground = {};
+    background = {};
     color = 0;
     if (IsColorText(Preset.Background))
         color = TextToColor(Preset.Background);
@@ -152,27 +172,28 @@ void BackBack::LoadPictures(std::unique_ptr<TBitmap>& foreground,
 }
 
 std::unique_ptr<TBitmap> BackBack::DrawPreview() {
-    std::unique_ptr<TBitmap> foreground, background;
+    TLoaded foreground, background;
     TColor color = 0;
     LoadPictures(foreground, background, color);
     std::unique_ptr<TBitmap> result;
     if (!Terminated())
-        result = ComposeWallpaper(TargetWidth, TargetHeight, foreground.get(), background.get(),
-                                  Preset.Tile, color, &FStatus, &FProgress, &FCancel);
+        result =
+            ComposePictures(TargetWidth, TargetHeight, foreground.Graphic(), background.Graphic(),
+                            Preset.Tile, color, &FStatus, &FProgress, &FCancel);
     FStatus.Set(QStringLiteral("Done."));
     return result;
 }
 
 void BackBack::DrawDesktop() {
-    std::unique_ptr<TBitmap> foreground, background;
+    TLoaded foreground, background;
     TColor color = 0;
     LoadPictures(foreground, background, color);
     if (!Terminated())
-        SaveAndApply(foreground.get(), background.get(), color);
+        SaveAndApply(foreground.Graphic(), background.Graphic(), color);
     FStatus.Set(QStringLiteral("Done."));
 }
 
-void BackBack::SaveAndApply(TBitmap* foreground, TBitmap* background, TColor color) {
+void BackBack::SaveAndApply(TGraphic* foreground, TGraphic* background, TColor color) {
     const QString path = GetWallpaperFileName();
     if (Terminated())
         return;
@@ -180,8 +201,8 @@ void BackBack::SaveAndApply(TBitmap* foreground, TBitmap* background, TColor col
     if (screen.isEmpty())
         throw Exception(QStringLiteral("Cannot determine the size of the primary screen"));
     std::unique_ptr<TBitmap> image =
-        ComposeWallpaper(screen.width(), screen.height(), foreground, background, Preset.Tile,
-                         color, &FStatus, &FProgress, &FCancel);
+        ComposePictures(screen.width(), screen.height(), foreground, background, Preset.Tile, color,
+                        &FStatus, &FProgress, &FCancel);
     FStatus.Set(QStringLiteral("Saving image to file..."));
     if (Terminated())
         return;

@@ -62,12 +62,19 @@ protected:
     void RunJob() override;
 
 private:
-    void LoadPictures(std::unique_ptr<TBitmap>& foreground, std::unique_ptr<TBitmap>& background,
-                      TColor& color);
-    std::unique_ptr<TBitmap> LoadPicture(const QString& path);
+    // A picture loaded for the job: as loaded when it is decoded while it is composed (or drawn
+    // at its size), else converted to a 24-bit bitmap.
+    struct TLoaded {
+        std::unique_ptr<TImage> Image;
+        std::unique_ptr<TBitmap> Bitmap;
+        TGraphic* Graphic() const;
+        explicit operator bool() const { return Image || Bitmap; }
+    };
+    void LoadPictures(TLoaded& foreground, TLoaded& background, TColor& color);
+    TLoaded LoadPicture(const QString& path);
     std::unique_ptr<TBitmap> DrawPreview();
     void DrawDesktop();
-    void SaveAndApply(TBitmap* foreground, TBitmap* background, TColor color);
+    void SaveAndApply(TGraphic* foreground, TGraphic* background, TColor color);
     void AssignResult();
 
     std::unique_ptr<TBitmap> Bitmap;

@@ -74,13 +74,20 @@ struct Channel {
     }
 };
 
-class Decoder {
-public:
-    Decoder(const QByteArray& data, const QString& name, int64_t maxPixels)
-        : FData(reinterpret_cast<const uint8_t*>(data.constData())), FSize(size_t(data.size())),
-          FName(name), FMaxPixels(maxPixels) {}
+} // namespace
 
-    QImage Run(TPixelFormat* format);
+// The parsed headers, masks and palette of one file, and the rows decoded from them.
+class TBmpReader::TDecoder {
+public:
+    TDecoder(const uint8_t* data, size_t size, const QString& name, int64_t maxPixels)
+        : FData(data), FSize(size), FName(name), FMaxPixels(maxPixels) {}
+
+    void Open();
+    void ReadRow(int y, uint8_t* out) const;
+    TPixelFormat PixelFormat() const;
+
+    int64_t FWidth = 0, FHeight = 0;
+    bool FBgr = false; // rows are blue, green, red; else 0xFFRRGGBB words
 
 private:
     [[noreturn]] void Invalid(const QString& why) const {
@@ -90,9 +97,16 @@ private:
     void ReadHeaders();
     void ReadMasks();
     void ReadPalette();
-    QImage Allocate(QImage::Format format) const;
-    QImage DecodeUncompressed();
-    QImage DecodeRle();
+    void CheckUncompressed();
+    void ReadUncompressedRow(int y, uint8_t* out) const;
+    struct TRowStart {
+        size_t P = 0;
+        int64_t X = -1; // -1: the stream never enters the row
+    };
+    // The RLE stream from (p, x, y): with starts it walks the whole stream, checking it and
+    // noting in starts where it enters each row; else it writes the pixels of `row` into out.
+    void WalkRle(size_t p, int64_t x, int64_t y, int64_t row, uint8_t* out,
+                 std::vector<TRowStart>* starts) const;
     uint32_t PaletteColor(uint32_t index) const {
         if (index >= FPaletteCount)
             Invalid(QStringLiteral("a pixel uses colour %1 of a palette of %2 colours")
@@ -110,7 +124,6 @@ private:
     size_t FInfo = 0; // start of the information header
     uint32_t FHeaderSize = 0;
     bool FOs2 = false; // OS/2 2.x meaning of the compression field
-    int64_t FWidth = 0, FHeight = 0;
     bool FTopDown = false;
     int FBitCount = 0;
     uint32_t FCompression = kBiRgb;
@@ -120,10 +133,16 @@ private:
     size_t FMaskBytes = 0; // masks stored after a 40-byte header
     std::array<uint32_t, 256> FPalette{};
     uint32_t FPaletteCount = 0;
-    size_t FPixels = 0; // offset of the pixel data
+    size_t FPixels = 0;   // offset of the pixel data
+    uint64_t FStride = 0; // bytes per stored row, uncompressed
+    std::vector<uint32_t> FLut16;
+    bool FPlain32 = false;
+    // RLE: where the stream enters each stored row (bottom row first), or none.
+    bool FRle = false, FRle24 = false, FRle4 = false;
+    std::vector<TRowStart> FRowStarts;
 };
 
-void Decoder::ReadHeaders() {
+void TBmpReader::TDecoder::ReadHeaders() {
     if (FSize >= 2 && FData[0] == 'B' && FData[1] == 'A')
         FBase = 14; // an OS/2 bitmap array: the first bitmap follows the array header
     if (FSize < FBase + 18)
@@ -221,7 +240,7 @@ void Decoder::ReadHeaders() {
                                   .arg(FHeight));
 }
 
-void Decoder::ReadMasks() {
+void TBmpReader::TDecoder::ReadMasks() {
     const uint32_t hs = FHeaderSize;
     uint32_t masks[4] = {};
     if (FCompression == kBiBitFields || FCompression == kBiAlphaBitFields) {
@@ -263,7 +282,7 @@ void Decoder::ReadMasks() {
         FChannels[size_t(i)] = Channel(masks[i]);
 }
 
-void Decoder::ReadPalette() {
+void TBmpReader::TDecoder::ReadPalette() {
     const size_t entry = FHeaderSize == 12 ? 3 : 4;
     const size_t start = FInfo + FHeaderSize + FMaskBytes;
     const uint64_t maxEntries = FBitCount <= 8 ? (uint64_t(1) << FBitCount) : 0;
@@ -294,118 +313,99 @@ void Decoder::ReadPalette() {
                     .arg(FPixels));
 }
 
-QImage Decoder::Allocate(QImage::Format format) const {
-    try {
-        return AllocateImage(int(FWidth), int(FHeight), format);
-    } catch (const EOutOfResources& e) {
-        throw EOutOfResources(
-            QStringLiteral("Bitmap \"%1\": %2").arg(QDir::toNativeSeparators(FName), e.Message()));
-    }
-}
-
-QImage Decoder::DecodeUncompressed() {
-    const int w = int(FWidth), h = int(FHeight);
+void TBmpReader::TDecoder::CheckUncompressed() {
     const uint64_t rowBits = uint64_t(FWidth) * FBitCount;
-    const uint64_t stride = (rowBits + 31) / 32 * 4;
+    FStride = (rowBits + 31) / 32 * 4;
     const uint64_t rowBytes = (rowBits + 7) / 8;
-    const uint64_t need = stride * uint64_t(h - 1) + rowBytes; // the last row may go unpadded
+    const uint64_t need = FStride * uint64_t(FHeight - 1) + rowBytes; // the last row unpadded
     const uint64_t avail = FSize - FPixels;
     if (avail < need)
         Invalid(
             QStringLiteral("the pixel data is truncated (%1 of %2 bytes)").arg(avail).arg(need));
-
-    const bool bgr = FBitCount == 24;
-    QImage img = Allocate(bgr ? QImage::Format_BGR888 : QImage::Format_RGB32);
-
-    std::vector<uint32_t> lut16;
     if (FBitCount == 16) {
-        lut16.resize(65536);
+        FLut16.resize(65536);
         for (uint32_t v = 0; v < 65536; ++v)
-            lut16[v] = 0xFF000000u | FChannels[0].Get(v) << 16 | FChannels[1].Get(v) << 8 |
-                       FChannels[2].Get(v);
+            FLut16[v] = 0xFF000000u | FChannels[0].Get(v) << 16 | FChannels[1].Get(v) << 8 |
+                        FChannels[2].Get(v);
     }
-    const bool plain32 = FBitCount == 32 && FChannels[0].Mask == 0xFF0000 &&
-                         FChannels[1].Mask == 0xFF00 && FChannels[2].Mask == 0xFF;
-
-    for (int r = 0; r < h; ++r) {
-        const uint8_t* src = FData + FPixels + size_t(stride) * size_t(r);
-        uchar* line = img.scanLine(FTopDown ? r : h - 1 - r);
-        auto* dst = reinterpret_cast<uint32_t*>(line);
-        switch (FBitCount) {
-        case 1:
-        case 2:
-        case 4: {
-            const int bits = FBitCount, perByte = 8 / bits;
-            const uint32_t mask = (1u << bits) - 1;
-            for (int x = 0; x < w; ++x) {
-                const int shift = 8 - bits * (x % perByte + 1);
-                dst[x] = PaletteColor((src[x / perByte] >> shift) & mask);
-            }
-            break;
-        }
-        case 8:
-            for (int x = 0; x < w; ++x)
-                dst[x] = PaletteColor(src[x]);
-            break;
-        case 16:
-            for (int x = 0; x < w; ++x)
-                dst[x] = lut16[U16(src + 2 * x)];
-            break;
-        case 24:
-            std::memcpy(line, src, size_t(w) * 3);
-            break;
-        case 32:
-            if (plain32) {
-                for (int x = 0; x < w; ++x)
-                    dst[x] = 0xFF000000u | U32(src + 4 * x);
-            } else {
-                for (int x = 0; x < w; ++x) {
-                    const uint32_t v = U32(src + 4 * x);
-                    dst[x] = 0xFF000000u | FChannels[0].Get(v) << 16 | FChannels[1].Get(v) << 8 |
-                             FChannels[2].Get(v);
-                }
-            }
-            break;
-        }
-    }
-    return img;
+    FPlain32 = FBitCount == 32 && FChannels[0].Mask == 0xFF0000 && FChannels[1].Mask == 0xFF00 &&
+               FChannels[2].Mask == 0xFF;
 }
 
-QImage Decoder::DecodeRle() {
-    const int w = int(FWidth), h = int(FHeight);
-    const bool rle24 = FCompression == kOs2Rle24 && FBitCount == 24;
-    const bool rle4 = FCompression == kBiRle4;
-    QImage img = Allocate(rle24 ? QImage::Format_BGR888 : QImage::Format_RGB32);
-    // Pixels the stream skips keep palette entry 0 (black for RLE24), as in a new DIB.
-    if (rle24) {
-        for (int y = 0; y < h; ++y)
-            std::memset(img.scanLine(y), 0, size_t(w) * 3);
-    } else {
-        const uint32_t fill = FPaletteCount ? FPalette[0] : 0xFF000000u;
-        for (int y = 0; y < h; ++y) {
-            auto* row = reinterpret_cast<uint32_t*>(img.scanLine(y));
-            std::fill(row, row + w, fill);
+void TBmpReader::TDecoder::ReadUncompressedRow(int y, uint8_t* out) const {
+    const int w = int(FWidth);
+    const int r = FTopDown ? y : int(FHeight) - 1 - y;
+    const uint8_t* src = FData + FPixels + size_t(FStride) * size_t(r);
+    auto* dst = reinterpret_cast<uint32_t*>(out);
+    switch (FBitCount) {
+    case 1:
+    case 2:
+    case 4: {
+        const int bits = FBitCount, perByte = 8 / bits;
+        const uint32_t mask = (1u << bits) - 1;
+        for (int x = 0; x < w; ++x) {
+            const int shift = 8 - bits * (x % perByte + 1);
+            dst[x] = PaletteColor((src[x / perByte] >> shift) & mask);
         }
+        break;
     }
+    case 8:
+        for (int x = 0; x < w; ++x)
+            dst[x] = PaletteColor(src[x]);
+        break;
+    case 16:
+        for (int x = 0; x < w; ++x)
+            dst[x] = FLut16[U16(src + 2 * x)];
+        break;
+    case 24:
+        std::memcpy(out, src, size_t(w) * 3);
+        break;
+    case 32:
+        if (FPlain32) {
+            for (int x = 0; x < w; ++x)
+                dst[x] = 0xFF000000u | U32(src + 4 * x);
+        } else {
+            for (int x = 0; x < w; ++x) {
+                const uint32_t v = U32(src + 4 * x);
+                dst[x] = 0xFF000000u | FChannels[0].Get(v) << 16 | FChannels[1].Get(v) << 8 |
+                         FChannels[2].Get(v);
+            }
+        }
+        break;
+    }
+}
 
+void TBmpReader::TDecoder::WalkRle(size_t p, int64_t x, int64_t y, int64_t row, uint8_t* out,
+                                   std::vector<TRowStart>* starts) const {
+    const int64_t w = FWidth, h = FHeight;
+    const bool walk = starts != nullptr;
     auto outside = [&] {
         Invalid(QStringLiteral("the compressed pixel data runs outside the picture"));
     };
-    auto put = [&](int x, int y, uint32_t index) {
-        reinterpret_cast<uint32_t*>(img.scanLine(h - 1 - y))[x] = PaletteColor(index);
+    auto enter = [&] { // the stream's cursor is now in row y (stored order) at x
+        if (walk && y < h && (*starts)[size_t(y)].X < 0)
+            (*starts)[size_t(y)] = {p, x};
     };
-    auto put24 = [&](int x, int y, const uint8_t* bgr) {
-        std::memcpy(img.scanLine(h - 1 - y) + 3 * x, bgr, 3);
+    auto mine = [&] { return walk || y == row; };
+    auto put = [&](int64_t at, uint32_t index) {
+        const uint32_t color = PaletteColor(index);
+        if (!walk)
+            reinterpret_cast<uint32_t*>(out)[at] = color;
+    };
+    auto put24 = [&](int64_t at, const uint8_t* bgr) {
+        if (!walk)
+            std::memcpy(out + 3 * at, bgr, 3);
     };
 
     const uint8_t* d = FData;
     const size_t end = FSize;
-    size_t p = FPixels;
-    int64_t x = 0, y = 0;
+    enter();
     for (;;) {
+        if (!mine())
+            return; // the cursor left the row
         if (p + 2 > end) {
             if (y >= h || (y == h - 1 && x == w))
-                break; // every row written; only the end-of-bitmap mark is missing
+                return; // every row written; only the end-of-bitmap mark is missing
             Invalid(QStringLiteral("the compressed pixel data is truncated"));
         }
         const uint8_t count = d[p], code = d[p + 1];
@@ -413,20 +413,21 @@ QImage Decoder::DecodeRle() {
         if (count > 0) { // a run of one colour (two alternating ones for RLE4)
             if (y >= h || x + count > w)
                 outside();
-            if (rle24) {
+            if (FRle24) {
                 if (p + 2 > end)
                     Invalid(QStringLiteral("the compressed pixel data is truncated"));
                 const uint8_t bgr[3] = {code, d[p], d[p + 1]};
                 p += 2;
                 for (int i = 0; i < count; ++i)
-                    put24(int(x + i), int(y), bgr);
-            } else if (rle4) {
+                    put24(x + i, bgr);
+            } else if (FRle4) {
                 for (int i = 0; i < count; ++i)
-                    put(int(x + i), int(y), i & 1 ? code & 0x0F : code >> 4);
+                    put(x + i, i & 1 ? code & 0x0F : code >> 4);
             } else {
                 const uint32_t color = PaletteColor(code);
-                auto* row = reinterpret_cast<uint32_t*>(img.scanLine(h - 1 - int(y)));
-                std::fill(row + x, row + x + count, color);
+                if (!walk)
+                    std::fill(reinterpret_cast<uint32_t*>(out) + x,
+                              reinterpret_cast<uint32_t*>(out) + x + count, color);
             }
             x += count;
             continue;
@@ -435,32 +436,37 @@ QImage Decoder::DecodeRle() {
         case 0: // end of line
             x = 0;
             ++y;
+            enter();
             break;
         case 1: // end of bitmap
-            return img;
-        case 2: // move right and down
+            return;
+        case 2: { // move right and down
             if (p + 2 > end)
                 Invalid(QStringLiteral("the compressed pixel data is truncated"));
             x += d[p];
-            y += d[p + 1];
+            const int64_t down = d[p + 1];
             p += 2;
+            y += down;
             if (x > w || y > h)
                 outside();
+            if (down > 0)
+                enter();
             break;
+        }
         default: { // `code` pixels stored literally, padded to a 16-bit boundary
             const size_t n = code;
-            const size_t bytes = rle24 ? 3 * n : rle4 ? (n + 1) / 2 : n;
+            const size_t bytes = FRle24 ? 3 * n : FRle4 ? (n + 1) / 2 : n;
             if (p + bytes > end)
                 Invalid(QStringLiteral("the compressed pixel data is truncated"));
             if (y >= h || x + int64_t(n) > w)
                 outside();
             for (size_t i = 0; i < n; ++i) {
-                if (rle24)
-                    put24(int(x + i), int(y), d + p + 3 * i);
-                else if (rle4)
-                    put(int(x + i), int(y), i & 1 ? d[p + i / 2] & 0x0F : d[p + i / 2] >> 4);
+                if (FRle24)
+                    put24(x + int64_t(i), d + p + 3 * i);
+                else if (FRle4)
+                    put(x + int64_t(i), i & 1 ? d[p + i / 2] & 0x0F : d[p + i / 2] >> 4);
                 else
-                    put(int(x + i), int(y), d[p + i]);
+                    put(x + int64_t(i), d[p + i]);
             }
             x += int64_t(n);
             p += bytes + (bytes & 1);
@@ -468,51 +474,124 @@ QImage Decoder::DecodeRle() {
         }
         }
     }
-    return img;
 }
 
-QImage Decoder::Run(TPixelFormat* format) {
+void TBmpReader::TDecoder::Open() {
     ReadHeaders();
     ReadMasks();
     ReadPalette();
-    const bool rle =
+    FRle =
         FCompression == kBiRle8 || FCompression == kBiRle4 || (FOs2 && FCompression == kOs2Rle24);
-    QImage img = rle ? DecodeRle() : DecodeUncompressed();
-    if (format) {
-        switch (FBitCount) {
-        case 1:
-            *format = TPixelFormat::pf1bit;
-            break;
-        case 2:
-        case 4:
-            *format = TPixelFormat::pf4bit;
-            break;
-        case 8:
-            *format = TPixelFormat::pf8bit;
-            break;
-        case 16:
-            *format = FChannels[0].Mask == 0x7C00 && FChannels[1].Mask == 0x3E0 &&
-                              FChannels[2].Mask == 0x1F
-                          ? TPixelFormat::pf15bit
-                          : TPixelFormat::pf16bit;
-            break;
-        case 24:
-            *format = TPixelFormat::pf24bit;
-            break;
-        default:
-            *format = TPixelFormat::pf32bit;
-            break;
-        }
+    FRle24 = FRle && FCompression == kOs2Rle24 && FBitCount == 24;
+    FRle4 = FRle && FCompression == kBiRle4;
+    FBgr = FBitCount == 24;
+    if (!FRle) {
+        CheckUncompressed();
+        return;
     }
-    return img;
+    FRowStarts.assign(size_t(FHeight), TRowStart{});
+    WalkRle(FPixels, 0, 0, -1, nullptr, &FRowStarts);
 }
 
-} // namespace
+void TBmpReader::TDecoder::ReadRow(int y, uint8_t* out) const {
+    if (!FRle) {
+        ReadUncompressedRow(y, out);
+        return;
+    }
+    // Pixels the stream skips keep palette entry 0 (black for RLE24), as in a new DIB.
+    const int w = int(FWidth);
+    if (FRle24) {
+        std::memset(out, 0, size_t(w) * 3);
+    } else {
+        const uint32_t fill = FPaletteCount ? FPalette[0] : 0xFF000000u;
+        std::fill(reinterpret_cast<uint32_t*>(out), reinterpret_cast<uint32_t*>(out) + w, fill);
+    }
+    const int64_t stored = FHeight - 1 - y; // compressed rows are stored bottom-up
+    const TRowStart& start = FRowStarts[size_t(stored)];
+    if (start.X >= 0) // the walk checked the stream: decoding a row cannot fail
+        WalkRle(start.P, start.X, stored, stored, out, nullptr);
+}
+
+TPixelFormat TBmpReader::TDecoder::PixelFormat() const {
+    switch (FBitCount) {
+    case 1:
+        return TPixelFormat::pf1bit;
+    case 2:
+    case 4:
+        return TPixelFormat::pf4bit;
+    case 8:
+        return TPixelFormat::pf8bit;
+    case 16:
+        return FChannels[0].Mask == 0x7C00 && FChannels[1].Mask == 0x3E0 &&
+                       FChannels[2].Mask == 0x1F
+                   ? TPixelFormat::pf15bit
+                   : TPixelFormat::pf16bit;
+    case 24:
+        return TPixelFormat::pf24bit;
+    default:
+        return TPixelFormat::pf32bit;
+    }
+}
+
+TBmpReader::TBmpReader(const uint8_t* data, size_t size, const QString& name, int64_t maxPixels)
+    : FDecoder(
+          std::make_unique<TDecoder>(data, size, name, std::min(maxPixels, kMaxPicturePixels))) {
+    FDecoder->Open();
+}
+
+TBmpReader::~TBmpReader() = default;
+
+int TBmpReader::Width() const {
+    return int(FDecoder->FWidth);
+}
+
+int TBmpReader::Height() const {
+    return int(FDecoder->FHeight);
+}
+
+bool TBmpReader::Bgr() const {
+    return FDecoder->FBgr;
+}
+
+TPixelFormat TBmpReader::PixelFormat() const {
+    return FDecoder->PixelFormat();
+}
+
+void TBmpReader::ReadRow(int y, uint8_t* out) const {
+    FDecoder->ReadRow(y, out);
+}
+
+void TBmpReader::ReadRowBgr(int y, uint8_t* bgr, std::vector<uint32_t>& scratch) const {
+    if (Bgr()) {
+        ReadRow(y, bgr);
+        return;
+    }
+    scratch.resize(size_t(Width()));
+    ReadRow(y, reinterpret_cast<uint8_t*>(scratch.data()));
+    for (const uint32_t pixel : scratch) {
+        *bgr++ = uint8_t(pixel);
+        *bgr++ = uint8_t(pixel >> 8);
+        *bgr++ = uint8_t(pixel >> 16);
+    }
+}
 
 QImage DecodeBmp(const QByteArray& data, const QString& name, TPixelFormat* format,
                  int64_t maxPixels) {
-    Decoder decoder(data, name, std::min(maxPixels, kMaxPicturePixels));
-    return decoder.Run(format);
+    const TBmpReader reader(reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()),
+                            name, maxPixels);
+    QImage image;
+    try {
+        image = AllocateImage(reader.Width(), reader.Height(),
+                              reader.Bgr() ? QImage::Format_BGR888 : QImage::Format_RGB32);
+    } catch (const EOutOfResources& e) {
+        throw EOutOfResources(
+            QStringLiteral("Bitmap \"%1\": %2").arg(QDir::toNativeSeparators(name), e.Message()));
+    }
+    for (int y = 0; y < reader.Height(); ++y)
+        reader.ReadRow(y, image.scanLine(y));
+    if (format)
+        *format = reader.PixelFormat();
+    return image;
 }
 
 QByteArray EncodeBmp24(const QImage& image) {

@@ -1,5 +1,6 @@
 #include "toolkit/codecs/Jpeg.h"
 
+#include "toolkit/codecs/DecodeProgress.h"
 #include "toolkit/codecs/JpegReader.h"
 #include "toolkit/codecs/PictureFile.h"
 
@@ -7,52 +8,8 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
 #include <vector>
-
-namespace {
-
-int64_t SteadyMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
-
-// "Running" progress events while decoding: only when the percentage changed and the interval
-// has passed since the last one. An error a handler raises is kept to be rethrown once libjpeg
-// has been left.
-struct TJPEGImage::TProgressThrottle {
-    explicit TProgressThrottle(TJPEGImage* owner) : Owner(owner), LastReportTime(owner->FClock()) {}
-
-    bool Running(int percent) noexcept {
-        percent = std::max(percent, Best);
-        Best = percent;
-        if (percent == LastReported)
-            return true;
-        const int64_t now = Owner->FClock();
-        if (now - LastReportTime < TJPEGImage::kProgressIntervalMs)
-            return true;
-        LastReported = percent;
-        LastReportTime = now;
-        try {
-            Owner->Progress(Owner, TProgressStage::psRunning, uint8_t(percent), false,
-                            Rect(0, 0, Owner->FWidth, Owner->FHeight), QString());
-            return true;
-        } catch (...) {
-            HandlerError = std::current_exception();
-            return false;
-        }
-    }
-
-    TJPEGImage* Owner;
-    int LastReported = 0;
-    int Best = 0;
-    int64_t LastReportTime;
-    std::exception_ptr HandlerError;
-};
 
 TJPEGImage::TJPEGImage() : FClock(SteadyMilliseconds) {}
 
@@ -124,7 +81,12 @@ void TJPEGImage::DIBNeeded() {
     {
         TJpegReader reader(reinterpret_cast<const uint8_t*>(FData.constData()),
                            size_t(FData.size()), FMaxMemory);
-        TProgressThrottle throttle(this);
+        TDecodeProgress throttle(
+            [this](int percent) {
+                Progress(this, TProgressStage::psRunning, uint8_t(percent), false,
+                         Rect(0, 0, FWidth, FHeight), QString());
+            },
+            FClock);
         reader.SetProgress([&throttle](int percent) { return throttle.Running(percent); });
         bool ok = reader.ReadHeader() && reader.Start();
         std::vector<uint8_t*> rows;
@@ -192,20 +154,6 @@ std::unique_ptr<TGraphic> TJPEGImage::Clone() const {
     return copy;
 }
 
-namespace {
-
-// Rows of a picture decoded already.
-class TDecodedRows : public TRowReader {
-public:
-    explicit TDecodedRows(const QImage& image) : FImage(image) {}
-    const uint8_t* Row(int y) override { return FImage.constScanLine(y); }
-
-private:
-    QImage FImage; // shares the picture's pixels
-};
-
-} // namespace
-
 // Rows decoded while they are read, kept in a small ring.
 class TJPEGImage::TStreamedRows : public TRowReader {
 public:
@@ -247,6 +195,6 @@ std::unique_ptr<TRowReader> TJPEGImage::OpenRows() {
     if (Empty())
         return nullptr;
     if (!FImage.isNull())
-        return std::make_unique<TDecodedRows>(FImage);
+        return nullptr; // decoded: used whole
     return std::make_unique<TStreamedRows>(this);
 }

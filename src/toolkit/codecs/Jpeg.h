@@ -3,6 +3,7 @@
 #pragma once
 
 #include "toolkit/Graphics.h"
+#include "toolkit/codecs/DecodeProgress.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -17,7 +18,7 @@ public:
     // Milliseconds from any fixed point; steady. Tests inject their own.
     using TClock = std::function<int64_t()>;
     // Shortest time between two "running" progress events.
-    static constexpr int64_t kProgressIntervalMs = 500;
+    static constexpr int64_t kProgressIntervalMs = TDecodeProgress::kIntervalMs;
 
     TJPEGImage();
     ~TJPEGImage() override;
@@ -34,8 +35,8 @@ public:
     // Decodes on the first call (see DIBNeeded), then draws the decoded picture.
     void Paint(QPainter& painter, const QRect& target) override;
     std::unique_ptr<TGraphic> Clone() const override;
-    // The decoded rows when the picture was decoded already, else rows decoded as they are read
-    // (with the same libjpeg settings, so the same pixels), without progress events.
+    // Rows decoded as they are read (with the same libjpeg settings, so the same pixels), without
+    // progress events; nullptr once the picture is decoded.
     std::unique_ptr<TRowReader> OpenRows() override;
 
     // Decodes the pixels unless that was done already. Progress: starting with 0 percent,
@@ -44,7 +45,7 @@ public:
     // always empty and Sender is this graphic. A failure raises EInvalidGraphic naming the file
     // and leaves the picture undecoded.
     void DIBNeeded();
-    bool Decoded() const { return !FImage.isNull(); }
+    bool Decoded() const override { return !FImage.isNull(); }
     // The decoded picture (QImage::Format_BGR888); null before decoding.
     const QImage& Image() const { return FImage; }
     // Raw file bytes as loaded.
@@ -59,7 +60,6 @@ public:
     void SetMaxMemory(int64_t bytes) { FMaxMemory = bytes; }
 
 private:
-    struct TProgressThrottle;
     class TStreamedRows;
     QString DisplayName() const;
     [[noreturn]] void Fail(const QString& what) const;

@@ -1,0 +1,24 @@
+// The eight orientations a picture may record (EXIF's Orientation tag): where a stored pixel goes
+// when the picture is shown upright.
+#pragma once
+
+#include <QSize>
+
+#include <cstddef>
+#include <cstdint>
+
+// 1 as stored, 2 mirrored left to right, 3 turned 180 degrees, 4 mirrored top to bottom,
+// 5 mirrored along the main diagonal, 6 turned 90 degrees clockwise, 7 mirrored along the other
+// diagonal, 8 turned 90 degrees anticlockwise. Values outside 1..8 count as 1.
+int ValidOrientation(int orientation);
+
+// True when the orientation swaps width and height (5 to 8).
+bool OrientationSwapsSides(int orientation);
+
+// The upright size of a picture stored as stored.width() x stored.height().
+QSize OrientedSize(QSize stored, int orientation);
+
+// Writes stored row y (stored.width() pixels of bytesPerPixel bytes) to its upright place in the
+// image at bits (upright size, bytesPerLine per row).
+void PlaceStoredRow(const uint8_t* row, int y, QSize stored, int orientation, int bytesPerPixel,
+                    uint8_t* bits, ptrdiff_t bytesPerLine);
