@@ -150,7 +150,7 @@ QString ResolveFontFamily(const QString& face, uint8_t pitchAndFamily) {
     return QStringLiteral("Liberation Sans");
 }
 
-QFont TDevice::MakeFont(double pixelHeight, double averageWidth) const {
+QFont TDevice::MakeFont(double pixelHeight) const {
     const TFontDef& f = FState.Font;
     QFont font(ResolveFontFamily(f.Face, f.PitchAndFamily));
     font.setPixelSize(std::max(1, int(std::lround(pixelHeight))));
@@ -161,11 +161,6 @@ QFont TDevice::MakeFont(double pixelHeight, double averageWidth) const {
     font.setStrikeOut(f.StrikeOut);
     font.setKerning(false);
     font.setStyleStrategy(QFont::StyleStrategy(QFont::NoAntialias | QFont::NoSubpixelAntialias));
-    if (averageWidth > 0) {
-        const double natural = QFontMetricsF(font).averageCharWidth();
-        if (natural > 0)
-            font.setStretch(std::clamp(int(std::lround(100 * averageWidth / natural)), 1, 4000));
-    }
     return font;
 }
 
@@ -205,7 +200,7 @@ void TDevice::Text(QPointF reference, const QString& input, uint32_t options, co
     // The baseline runs along the escapement, measured counter-clockwise as seen on the
     // device; letters stay upright whatever the orientation of the logical axes.
     const QTransform& m = Mapping();
-    const double det = m.m11() * m.m22() - m.m12() * m.m21();
+    const double det = Det(m);
     const double escapement = FState.Font.Escapement / 10.0 * M_PI / 180;
     const QPointF dir(std::cos(escapement), -std::sin(escapement) * (det < 0 ? -1 : 1));
     const QPointF along(m.m11() * dir.x() + m.m21() * dir.y(),
@@ -235,7 +230,7 @@ void TDevice::Text(QPointF reference, const QString& input, uint32_t options, co
     const double maxSide = std::max(FTarget.width(), FTarget.height());
     if (!std::isfinite(height) || height > 8 * maxSide + 256 || height < 0.5)
         return;
-    QFont font = MakeFont(height, 0);
+    QFont font = MakeFont(height);
     if (f.Height > 0 && !f.DevicePixels) {
         // A positive height is the character cell (ascent plus descent), not the em.
         const QFontMetricsF cell(font);
