@@ -3,6 +3,7 @@
 #pragma once
 
 #include "toolkit/metafile/Metafile.h"
+#include "toolkit/metafile/MetafileRecords.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace mftest {
+
+using namespace metafile;
 
 inline uint32_t F(float v) {
     uint32_t bits;
@@ -81,7 +84,7 @@ public:
         uint32_t count = FCount + 1;
         if (withEof) {
             QByteArray eof;
-            Put32(eof, 14);
+            Put32(eof, EMR_EOF);
             Put32(eof, 20);
             Put32(eof, 0);
             Put32(eof, 16);
@@ -90,7 +93,7 @@ public:
             ++count;
         }
         QByteArray h;
-        Put32(h, 1);
+        Put32(h, EMR_HEADER);
         Put32(h, 108);
         for (int i = 0; i < 4; ++i) // bounds: not used when playing
             Put32(h, 0);
@@ -163,7 +166,7 @@ public:
         QByteArray records = FRecords;
         if (withEof) {
             Put32(records, 3);
-            Put16(records, 0);
+            Put16(records, META_EOF);
         }
         QByteArray out;
         if (FPlaceable) {
