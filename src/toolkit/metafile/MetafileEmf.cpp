@@ -4,6 +4,7 @@
 #include "toolkit/metafile/MetafileDevice.h"
 #include "toolkit/metafile/MetafileDib.h"
 #include "toolkit/metafile/MetafileRecords.h"
+#include "toolkit/metafile/MetafileSymbols.h"
 
 #include <cmath>
 
@@ -142,7 +143,7 @@ void TEmfPlayer::Text(const TReader& r, uint64_t at, bool wide) {
         for (uint32_t i = 0; i < n; ++i)
             text.append(QChar(char16_t(r.U16(offString + 2 * uint64_t(i)))));
     } else {
-        text = DecodeAnsi(r.Bytes(offString, n), int(n), D.State().Font.CharSet);
+        text = DecodeAnsi(r.Bytes(offString, n), int(n), TextCharSet(D.State().Font));
     }
     std::vector<QPointF> advances;
     const bool pdy = options & ETO_PDY;
@@ -453,7 +454,7 @@ bool TEmfPlayer::Play(const TReader& r, uint32_t type) {
         const uint32_t n = chars > uint32_t(kMaxTextChars) ? uint32_t(kMaxTextChars) : chars;
         QString text;
         if (options & 0x200) { // ETO_SMALL_CHARS: 8-bit characters
-            text = DecodeAnsi(r.Bytes(at, n), int(n), s.Font.CharSet);
+            text = DecodeAnsi(r.Bytes(at, n), int(n), TextCharSet(s.Font));
         } else {
             r.NeedArray(at, n, 2);
             for (uint32_t i = 0; i < n; ++i)

@@ -2,6 +2,7 @@
 // stand in for Windows ones, 8-bit character sets, alignment, spacing arrays and the opaque and
 // clipping rectangles.
 #include "toolkit/metafile/MetafileDevice.h"
+#include "toolkit/metafile/MetafileSymbols.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -72,7 +73,13 @@ const TSubstitute kSubstitutes[] = {
     {"courier", {"Liberation Mono", "Nimbus Mono PS", "Cousine"}},
     {"calibri", {"Carlito", "Liberation Sans", nullptr}},
     {"cambria", {"Caladea", "Liberation Serif", nullptr}},
-    {"symbol", {"Standard Symbols PS", nullptr, nullptr}},
+    // The symbol fonts: their codes are drawn as Unicode characters (MetafileSymbols.h), by a
+    // font that has them all, else by one that has most of Symbol's.
+    {"symbol", {"Symbola", "DejaVu Sans", nullptr}},
+    {"wingdings", {"Symbola", "DejaVu Sans", nullptr}},
+    {"wingdings 2", {"Symbola", "DejaVu Sans", nullptr}},
+    {"wingdings 3", {"Symbola", "DejaVu Sans", nullptr}},
+    {"webdings", {"Symbola", "DejaVu Sans", nullptr}},
     {"ms sans serif", {"Liberation Sans", nullptr, nullptr}},
     {"microsoft sans serif", {"Liberation Sans", nullptr, nullptr}},
     {"ms shell dlg", {"Liberation Sans", nullptr, nullptr}},
@@ -193,7 +200,11 @@ void TDevice::Text(QPointF reference, const QString& input, uint32_t options, co
         ++FStats.Unsupported;
         return;
     }
-    const QString text = input.left(kMaxTextChars);
+    std::vector<QPointF> spacing = advances ? *advances : std::vector<QPointF>();
+    const QString text =
+        SymbolsToUnicode(input.left(kMaxTextChars), FState.Font, advances ? &spacing : nullptr);
+    if (advances)
+        advances = &spacing;
     if (text.isEmpty())
         return;
 
@@ -254,7 +265,8 @@ void TDevice::Text(QPointF reference, const QString& input, uint32_t options, co
         QPointF step;
         if (advances && size_t(i) < advances->size()) {
             step = QPointF((*advances)[size_t(i)].x() * unit, -(*advances)[size_t(i)].y() * across);
-        } else if (perCharacter) {
+        } else if (perCharacter && !(text[i].isLowSurrogate() && i > 0)) {
+            // A character outside the basic plane advances once, on its first unit.
             const bool pair = text[i].isHighSurrogate() && i + 1 < n;
             step = QPointF(metrics.horizontalAdvance(text.mid(i, pair ? 2 : 1)) + extra, 0);
         }

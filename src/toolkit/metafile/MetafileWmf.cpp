@@ -3,6 +3,7 @@
 #include "toolkit/metafile/MetafileDevice.h"
 #include "toolkit/metafile/MetafileDib.h"
 #include "toolkit/metafile/MetafileRecords.h"
+#include "toolkit/metafile/MetafileSymbols.h"
 
 #include <cmath>
 
@@ -117,7 +118,7 @@ QPainterPath TWmfPlayer::RegionAt(uint16_t index, bool* ok) {
 }
 
 void TWmfPlayer::Text(const TReader& r, uint16_t function) {
-    const uint8_t charSet = D.State().Font.CharSet;
+    const uint8_t charSet = TextCharSet(D.State().Font);
     if (function == META_TEXTOUT) {
         const int16_t length = W(r, 0);
         if (length < 0)

@@ -449,40 +449,6 @@ TEST(MetafileClipping, NothingIsDrawnOutsideTheTarget) {
 
 // --- text
 
-QByteArray FontRecord(uint32_t index, int height, const QString& face, int escapement = 0) {
-    QByteArray b;
-    Put32(b, index);
-    for (int32_t v : {height, 0, escapement, escapement, 400})
-        Put32(b, I(v));
-    b.append(QByteArray(8, '\0')); // italic .. pitch and family
-    for (int i = 0; i < 32; ++i)
-        Put16(b, i < face.size() ? face[i].unicode() : 0);
-    return b;
-}
-
-QByteArray TextRecord(int x, int y, const QString& text, uint32_t options = 0,
-                      QRect rect = QRect()) {
-    QByteArray b;
-    for (int i = 0; i < 4; ++i)
-        Put32(b, 0); // bounds
-    Put32(b, 1);     // compatible graphics mode
-    Put32(b, F(1));
-    Put32(b, F(1));
-    Put32(b, I(x));
-    Put32(b, I(y));
-    Put32(b, uint32_t(text.size()));
-    Put32(b, 76); // string offset from the record start
-    Put32(b, options);
-    Put32(b, I(rect.left()));
-    Put32(b, I(rect.top()));
-    Put32(b, I(rect.right() + 1));
-    Put32(b, I(rect.bottom() + 1));
-    Put32(b, 0); // no spacing array
-    for (QChar c : text)
-        Put16(b, c.unicode());
-    return b;
-}
-
 QImage TextImage(int height, const QString& text, uint32_t align, int x, int y,
                  uint32_t options = 0, QRect rect = QRect()) {
     TEmfBuilder e = TEmfBuilder::Pixels(100, 60);
