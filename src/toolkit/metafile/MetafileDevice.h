@@ -306,6 +306,11 @@ private:
     void EnsureFigure();
     double PenWidthPixels(double logicalWidth);
     double Deflation();
+    // A figure added in a box: in target pixels when the mapping keeps axes (GDI's exclusive
+    // right and bottom edges, inside-frame pens deflating it), else in logical units (logicalBox)
+    // mapped afterwards.
+    void BoxFigure(const QRectF& box, const QRectF& logicalBox,
+                   void (QPainterPath::*add)(const QRectF&));
     QFont MakeFont(double pixelHeight) const;
     void DrawImage(const QRectF& dest, const QImage& image, const QRectF& src,
                    QPainter::CompositionMode mode, double opacity);

@@ -442,20 +442,25 @@ double TDevice::Deflation() {
     return width >= 1.5 ? width / 2 : 0;
 }
 
-void TDevice::Rectangle(const QRectF& box) {
+void TDevice::BoxFigure(const QRectF& box, const QRectF& logicalBox,
+                        void (QPainterPath::*add)(const QRectF&)) {
     if (!MappingUsable())
         return;
     QRectF t;
     QPainterPath path;
     if (TargetBox(box, t, true)) {
         const double d = Deflation();
-        path.addRect(t.adjusted(d, d, -d, -d));
+        (path.*add)(t.adjusted(d, d, -d, -d));
     } else {
         QPainterPath logical;
-        logical.addRect(box);
+        (logical.*add)(logicalBox);
         path = MapPath(logical);
     }
     Emit(path, true, true);
+}
+
+void TDevice::Rectangle(const QRectF& box) {
+    BoxFigure(box, box, &QPainterPath::addRect);
 }
 
 void TDevice::RoundRect(const QRectF& box, double cornerWidth, double cornerHeight) {
@@ -481,19 +486,7 @@ void TDevice::RoundRect(const QRectF& box, double cornerWidth, double cornerHeig
 }
 
 void TDevice::Ellipse(const QRectF& box) {
-    if (!MappingUsable())
-        return;
-    QRectF t;
-    QPainterPath path;
-    if (TargetBox(box, t, true)) {
-        const double d = Deflation();
-        path.addEllipse(t.adjusted(d, d, -d, -d));
-    } else {
-        QPainterPath logical;
-        logical.addEllipse(box.normalized());
-        path = MapPath(logical);
-    }
-    Emit(path, true, true);
+    BoxFigure(box, box.normalized(), &QPainterPath::addEllipse);
 }
 
 void TDevice::Arc(TArcKind kind, const QRectF& box, QPointF start, QPointF end) {
