@@ -126,6 +126,18 @@ def emf_seeds():
         (83, u32(0, 0, 0, 0, 1) + f32(1, 1) + u32(10, 100, 3, 76, 0, 0, 0, 0, 0, 0) + b"abc\0"),
         (108, u32(40, 150, 4, 0x300, 1) + f32(1, 1) + b"ansi"),
     ])
+    # Symbol fonts: codes of the symbol character set in ANSI and Unicode text, the private area,
+    # and pictures outside the basic plane with a spacing array.
+    seeds["symbols"] = emf([
+        logfont(1, -24, "Symbol", charset=2), (37, u32(1)),
+        (83, u32(0, 0, 0, 0, 1) + f32(1, 1) + u32(10, 10, 4, 76, 0, 0, 0, 0, 0, 80) +
+         b"Dx\xf2\xe5" + u32(14, 12, 10, 16)),
+        text_w(10, 50, "\uf044\uf078Dx", dx=[12, 12, 12, 12]),
+        logfont(2, -24, "Wingdings", charset=1), (37, u32(2)),
+        (83, u32(0, 0, 0, 0, 1) + f32(1, 1) + u32(10, 100, 3, 76, 0, 0, 0, 0, 0, 80) +
+         b"!J\xfc\0" + u32(30, 30, 30)),
+        logfont(3, -24, "Webdings"), (37, u32(3)), text_w(10, 150, "\uf061\uf0ff\uf020a"),
+    ])
     seeds["paths"] = emf([
         (59, b""), (27, u32(10, 10)), (6, u32(0, 0, 0, 0, 2, 90, 10, 90, 90)), (61, b""),
         (42, u32(20, 20, 60, 60)), (60, b""), (63, u32(0, 0, 0, 0)), (59, b""),
@@ -229,6 +241,15 @@ def wmf_seeds():
         (0x02FB, u16(20, 0, 900, 900, 700) + bytes([1, 0, 1, 238, 0, 0, 0, 0]) + face),
         (0x012D, u16(1)), (0x012E, u16(1)), (0x0214, u16(180, 20)),
         (0x0521, u16(3) + b"\x8a\x9a\xe9\0" + u16(0, 0)),
+    ])
+    seeds["symbols"] = wmf([
+        (0x02FB, u16(-24, 0, 0, 0, 400) + bytes([0, 0, 0, 2, 0, 0, 0, 0]) +
+         b"Symbol".ljust(32, b"\0")), (0x012D, u16(0)),
+        (0x0521, u16(4) + b"Dx\xf2\xe5" + u16(10, 10)),
+        (0x02FB, u16(-24, 0, 0, 0, 400) + bytes([0, 0, 0, 1, 0, 0, 0, 0]) +
+         b"Wingdings 2".ljust(32, b"\0")), (0x012D, u16(1)),
+        (0x0A32, u16(50, 10, 3, 0) + b"!R\xfa\0" + u16(30, 30, 30)), (0x0108, u16(2)),
+        (0x0A32, u16(100, 10, 3, 0) + b"pqr\0"),
     ])
     rows24 = b"\x00\x00\xff\x00\xff\x00\x00\x00" + b"\xff\x00\x00\x00\x00\x00\x00\x00"
     mono = b"\x80\x00\x00\x00\x40\x00\x00\x00"

@@ -1,7 +1,8 @@
 #include "toolkit/metafile/Metafile.h"
 
-#include "toolkit/metafile/MetafileInternal.h"
 #include "toolkit/codecs/PictureFile.h"
+#include "toolkit/metafile/MetafileInternal.h"
+#include "toolkit/metafile/MetafileRecords.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,11 +17,7 @@ namespace {
 
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
 constexpr uint32_t kEmfSignature = 0x464D4520u; // " EMF"
-constexpr uint32_t kEmrHeader = 1;
-constexpr uint32_t kEmrEof = 14;
 constexpr uint32_t kEmfMinHeader = 88;
-constexpr uint16_t kMetaEof = 0x0000;
-constexpr uint16_t kMetaSetWindowExt = 0x020C;
 
 [[noreturn]] void Fail(const TParsed& parsed, const QString& what) {
     throw EInvalidGraphic(QStringLiteral("Metafile \"%1\" is not valid: %2")
@@ -59,7 +56,7 @@ void ParseEmf(TParsed& p) {
     if (file.Size() < kEmfMinHeader)
         Fail(p, QStringLiteral("the file is too short for an EMF header"));
     const uint32_t headerSize = file.U32(4);
-    if (file.U32(0) != kEmrHeader || file.U32(40) != kEmfSignature)
+    if (file.U32(0) != EMR_HEADER || file.U32(40) != kEmfSignature)
         Fail(p, QStringLiteral("the EMF header signature is missing"));
     if (headerSize < kEmfMinHeader || headerSize % 4 != 0 || headerSize > file.Size())
         Fail(p, QStringLiteral("the EMF header gives an invalid size (%1 bytes)").arg(headerSize));
@@ -115,9 +112,9 @@ void ParseEmf(TParsed& p) {
         uint32_t valid = 0;
         while (recordOk(at)) {
             const uint32_t type = file.U32(at);
-            if (type == kEmrHeader || type > 200)
+            if (type == EMR_HEADER || type > 200)
                 return false;
-            if (type == kEmrEof)
+            if (type == EMR_EOF)
                 return true;
             at += file.U32(at + 4);
             ++valid;
@@ -155,9 +152,9 @@ void ParseEmf(TParsed& p) {
                  QStringLiteral("the record at offset %1 runs past the end of the file").arg(at));
         }
         const uint32_t type = file.U32(at);
-        if (count == 0 && type != kEmrHeader)
+        if (count == 0 && type != EMR_HEADER)
             Fail(p, QStringLiteral("the first record is not the EMF header"));
-        eof = type == kEmrEof;
+        eof = type == EMR_EOF;
         at += file.U32(at + 4);
         ++count;
     }
@@ -222,7 +219,7 @@ void ParseWmf(TParsed& p) {
         if (words * 2 > file.Size() - pos) {
             // A file that is as long as its header says, whose last record claims more than
             // is left, has a damaged size field: play what comes before it.
-            if (complete && function != kMetaEof)
+            if (complete && function != META_EOF)
                 break;
             Fail(p, QStringLiteral("the record at offset %1 runs past the end of the file "
                                    "(the header gives %2 bytes, the file has %3)")
@@ -230,14 +227,14 @@ void ParseWmf(TParsed& p) {
                         .arg(declaredBytes)
                         .arg(available));
         }
-        if (function == kMetaSetWindowExt && !haveExtent && words >= 5) {
+        if (function == META_SETWINDOWEXT && !haveExtent && words >= 5) {
             extY = file.I16(pos + 6);
             extX = file.I16(pos + 8);
             haveExtent = true;
         }
         pos += words * 2;
         ++count;
-        if (function == kMetaEof)
+        if (function == META_EOF)
             break;
     }
     p.RecordsBegin = uint32_t(at + 18);

@@ -6,6 +6,10 @@
 // mapping -> device units (EMF: the reference device's pixels; WMF: bounding-box units) ->
 // target pixels, where the picture's frame or bounding box fills the target rectangle. Paths and
 // clip regions are kept in target pixels, as GDI keeps them in device pixels.
+//
+// Implemented in MetafileDevice.cpp (state, mapping, objects), MetafileDraw.cpp (pens, brushes,
+// lines and shapes), MetafileClip.cpp (regions, paths, clipping), MetafileRaster.cpp (bitmaps and
+// raster operations) and MetafileText.cpp (fonts and text).
 #pragma once
 
 #include "toolkit/metafile/Metafile.h"
@@ -18,6 +22,7 @@
 #include <QPolygonF>
 #include <QTransform>
 
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -174,7 +179,6 @@ public:
 
     TDcState& State() { return FState; }
     const TDcState& State() const { return FState; }
-    TMetafilePlayStats& Stats() { return FStats; }
 
     // In measuring mode: the target-pixel bounds of everything drawn so far.
     const QRectF& Measured() const { return FMeasured; }
@@ -198,10 +202,8 @@ public:
     void ScaleViewportExt(double xNum, double xDen, double yNum, double yDen);
     void SetWorldTransform(const QTransform& t);
     void ModifyWorldTransform(const QTransform& t, uint32_t mode);
-    void TransformChanged() { FMappingValid = false; }
 
     // --- objects
-    int ObjectSlots() const { return int(FObjects.size()); }
     void CreateObjectAt(uint32_t index, std::unique_ptr<TGdiObject> object); // EMF
     int CreateObjectFirstFree(std::unique_ptr<TGdiObject> object);           // WMF; slot or -1
     const TGdiObject* ObjectAt(uint32_t index) const;
@@ -210,8 +212,6 @@ public:
     bool BrushAt(uint32_t index, TBrushDef& brush) const;
     void SelectObject(uint32_t index); // EMF stock objects by their high-bit index
     void DeleteObject(uint32_t index);
-    void SelectPen(const TPenDef& pen) { FState.Pen = pen; }
-    void SelectBrush(const TBrushDef& brush) { FState.Brush = brush; }
     QColor ResolveColor(uint32_t colorRef) const;
     QRgb PaletteEntry(uint32_t index) const;
 
@@ -280,6 +280,7 @@ public:
 
 private:
     void UpdateMapping();
+    void TransformChanged() { FMappingValid = false; }
     void FixIsotropic();
     QTransform PageToDevice() const;
     QPointF Snap(QPointF p) const;
@@ -305,7 +306,12 @@ private:
     void EnsureFigure();
     double PenWidthPixels(double logicalWidth);
     double Deflation();
-    QFont MakeFont(double pixelHeight, double averageWidth) const;
+    // A figure added in a box: in target pixels when the mapping keeps axes (GDI's exclusive
+    // right and bottom edges, inside-frame pens deflating it), else in logical units (logicalBox)
+    // mapped afterwards.
+    void BoxFigure(const QRectF& box, const QRectF& logicalBox,
+                   void (QPainterPath::*add)(const QRectF&));
+    QFont MakeFont(double pixelHeight) const;
     void DrawImage(const QRectF& dest, const QImage& image, const QRectF& src,
                    QPainter::CompositionMode mode, double opacity);
 
@@ -352,6 +358,23 @@ enum : uint32_t {
     DC_BRUSH = 18,
     DC_PEN = 19,
 };
+
+// Arithmetic shared by the device's files.
+inline bool Finite(const QTransform& t) {
+    return std::isfinite(t.m11()) && std::isfinite(t.m12()) && std::isfinite(t.m21()) &&
+           std::isfinite(t.m22()) && std::isfinite(t.dx()) && std::isfinite(t.dy());
+}
+
+inline double Det(const QTransform& t) {
+    return t.m11() * t.m22() - t.m12() * t.m21();
+}
+
+// v within [lo, hi]; NaN goes to lo.
+inline double Clamp(double v, double lo, double hi) {
+    if (!(v >= lo))
+        return lo;
+    return v > hi ? hi : v;
+}
 
 // Text of 8-bit characters in a font's character set.
 QString DecodeAnsi(const uint8_t* bytes, int length, uint8_t charSet);

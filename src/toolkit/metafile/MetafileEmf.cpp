@@ -3,114 +3,14 @@
 // skipped.
 #include "toolkit/metafile/MetafileDevice.h"
 #include "toolkit/metafile/MetafileDib.h"
+#include "toolkit/metafile/MetafileRecords.h"
+#include "toolkit/metafile/MetafileSymbols.h"
 
 #include <cmath>
 
 namespace metafile {
 
 namespace {
-
-enum : uint32_t {
-    EMR_HEADER = 1,
-    EMR_POLYBEZIER = 2,
-    EMR_POLYGON = 3,
-    EMR_POLYLINE = 4,
-    EMR_POLYBEZIERTO = 5,
-    EMR_POLYLINETO = 6,
-    EMR_POLYPOLYLINE = 7,
-    EMR_POLYPOLYGON = 8,
-    EMR_SETWINDOWEXTEX = 9,
-    EMR_SETWINDOWORGEX = 10,
-    EMR_SETVIEWPORTEXTEX = 11,
-    EMR_SETVIEWPORTORGEX = 12,
-    EMR_SETBRUSHORGEX = 13,
-    EMR_EOF = 14,
-    EMR_SETPIXELV = 15,
-    EMR_SETMAPPERFLAGS = 16,
-    EMR_SETMAPMODE = 17,
-    EMR_SETBKMODE = 18,
-    EMR_SETPOLYFILLMODE = 19,
-    EMR_SETROP2 = 20,
-    EMR_SETSTRETCHBLTMODE = 21,
-    EMR_SETTEXTALIGN = 22,
-    EMR_SETCOLORADJUSTMENT = 23,
-    EMR_SETTEXTCOLOR = 24,
-    EMR_SETBKCOLOR = 25,
-    EMR_OFFSETCLIPRGN = 26,
-    EMR_MOVETOEX = 27,
-    EMR_SETMETARGN = 28,
-    EMR_EXCLUDECLIPRECT = 29,
-    EMR_INTERSECTCLIPRECT = 30,
-    EMR_SCALEVIEWPORTEXTEX = 31,
-    EMR_SCALEWINDOWEXTEX = 32,
-    EMR_SAVEDC = 33,
-    EMR_RESTOREDC = 34,
-    EMR_SETWORLDTRANSFORM = 35,
-    EMR_MODIFYWORLDTRANSFORM = 36,
-    EMR_SELECTOBJECT = 37,
-    EMR_CREATEPEN = 38,
-    EMR_CREATEBRUSHINDIRECT = 39,
-    EMR_DELETEOBJECT = 40,
-    EMR_ANGLEARC = 41,
-    EMR_ELLIPSE = 42,
-    EMR_RECTANGLE = 43,
-    EMR_ROUNDRECT = 44,
-    EMR_ARC = 45,
-    EMR_CHORD = 46,
-    EMR_PIE = 47,
-    EMR_SELECTPALETTE = 48,
-    EMR_CREATEPALETTE = 49,
-    EMR_SETPALETTEENTRIES = 50,
-    EMR_RESIZEPALETTE = 51,
-    EMR_REALIZEPALETTE = 52,
-    EMR_LINETO = 54,
-    EMR_ARCTO = 55,
-    EMR_POLYDRAW = 56,
-    EMR_SETARCDIRECTION = 57,
-    EMR_SETMITERLIMIT = 58,
-    EMR_BEGINPATH = 59,
-    EMR_ENDPATH = 60,
-    EMR_CLOSEFIGURE = 61,
-    EMR_FILLPATH = 62,
-    EMR_STROKEANDFILLPATH = 63,
-    EMR_STROKEPATH = 64,
-    EMR_FLATTENPATH = 65,
-    EMR_WIDENPATH = 66,
-    EMR_SELECTCLIPPATH = 67,
-    EMR_ABORTPATH = 68,
-    EMR_GDICOMMENT = 70,
-    EMR_FILLRGN = 71,
-    EMR_FRAMERGN = 72,
-    EMR_INVERTRGN = 73,
-    EMR_PAINTRGN = 74,
-    EMR_EXTSELECTCLIPRGN = 75,
-    EMR_BITBLT = 76,
-    EMR_STRETCHBLT = 77,
-    EMR_SETDIBITSTODEVICE = 80,
-    EMR_STRETCHDIBITS = 81,
-    EMR_EXTCREATEFONTINDIRECTW = 82,
-    EMR_EXTTEXTOUTA = 83,
-    EMR_EXTTEXTOUTW = 84,
-    EMR_POLYBEZIER16 = 85,
-    EMR_POLYGON16 = 86,
-    EMR_POLYLINE16 = 87,
-    EMR_POLYBEZIERTO16 = 88,
-    EMR_POLYLINETO16 = 89,
-    EMR_POLYPOLYLINE16 = 90,
-    EMR_POLYPOLYGON16 = 91,
-    EMR_POLYDRAW16 = 92,
-    EMR_CREATEMONOBRUSH = 93,
-    EMR_CREATEDIBPATTERNBRUSHPT = 94,
-    EMR_EXTCREATEPEN = 95,
-    EMR_POLYTEXTOUTA = 96,
-    EMR_POLYTEXTOUTW = 97,
-    EMR_SETICMMODE = 98,
-    EMR_SMALLTEXTOUT = 108,
-    EMR_ALPHABLEND = 114,
-    EMR_SETLAYOUT = 115,
-    EMR_TRANSPARENTBLT = 116,
-    EMR_GRADIENTFILL = 118,
-};
 
 constexpr uint32_t kEmfPlusSignature = 0x2B464D45; // "EMF+"
 
@@ -243,7 +143,7 @@ void TEmfPlayer::Text(const TReader& r, uint64_t at, bool wide) {
         for (uint32_t i = 0; i < n; ++i)
             text.append(QChar(char16_t(r.U16(offString + 2 * uint64_t(i)))));
     } else {
-        text = DecodeAnsi(r.Bytes(offString, n), int(n), D.State().Font.CharSet);
+        text = DecodeAnsi(r.Bytes(offString, n), int(n), TextCharSet(D.State().Font));
     }
     std::vector<QPointF> advances;
     const bool pdy = options & ETO_PDY;
@@ -554,7 +454,7 @@ bool TEmfPlayer::Play(const TReader& r, uint32_t type) {
         const uint32_t n = chars > uint32_t(kMaxTextChars) ? uint32_t(kMaxTextChars) : chars;
         QString text;
         if (options & 0x200) { // ETO_SMALL_CHARS: 8-bit characters
-            text = DecodeAnsi(r.Bytes(at, n), int(n), s.Font.CharSet);
+            text = DecodeAnsi(r.Bytes(at, n), int(n), TextCharSet(s.Font));
         } else {
             r.NeedArray(at, n, 2);
             for (uint32_t i = 0; i < n; ++i)

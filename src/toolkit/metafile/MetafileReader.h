@@ -36,13 +36,6 @@ inline bool CheckedMul(uint64_t a, uint64_t b, uint64_t limit, uint64_t& out) {
     return out <= limit;
 }
 
-inline bool CheckedAdd(uint64_t a, uint64_t b, uint64_t limit, uint64_t& out) {
-    if (a > limit || b > limit - a)
-        return false;
-    out = a + b;
-    return true;
-}
-
 class TReader {
 public:
     TReader() = default;

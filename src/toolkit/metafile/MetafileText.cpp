@@ -2,6 +2,7 @@
 // stand in for Windows ones, 8-bit character sets, alignment, spacing arrays and the opaque and
 // clipping rectangles.
 #include "toolkit/metafile/MetafileDevice.h"
+#include "toolkit/metafile/MetafileSymbols.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -72,7 +73,13 @@ const TSubstitute kSubstitutes[] = {
     {"courier", {"Liberation Mono", "Nimbus Mono PS", "Cousine"}},
     {"calibri", {"Carlito", "Liberation Sans", nullptr}},
     {"cambria", {"Caladea", "Liberation Serif", nullptr}},
-    {"symbol", {"Standard Symbols PS", nullptr, nullptr}},
+    // The symbol fonts: their codes are drawn as Unicode characters (MetafileSymbols.h), by a
+    // font that has them all, else by one that has most of Symbol's.
+    {"symbol", {"Symbola", "DejaVu Sans", nullptr}},
+    {"wingdings", {"Symbola", "DejaVu Sans", nullptr}},
+    {"wingdings 2", {"Symbola", "DejaVu Sans", nullptr}},
+    {"wingdings 3", {"Symbola", "DejaVu Sans", nullptr}},
+    {"webdings", {"Symbola", "DejaVu Sans", nullptr}},
     {"ms sans serif", {"Liberation Sans", nullptr, nullptr}},
     {"microsoft sans serif", {"Liberation Sans", nullptr, nullptr}},
     {"ms shell dlg", {"Liberation Sans", nullptr, nullptr}},
@@ -150,7 +157,7 @@ QString ResolveFontFamily(const QString& face, uint8_t pitchAndFamily) {
     return QStringLiteral("Liberation Sans");
 }
 
-QFont TDevice::MakeFont(double pixelHeight, double averageWidth) const {
+QFont TDevice::MakeFont(double pixelHeight) const {
     const TFontDef& f = FState.Font;
     QFont font(ResolveFontFamily(f.Face, f.PitchAndFamily));
     font.setPixelSize(std::max(1, int(std::lround(pixelHeight))));
@@ -161,11 +168,6 @@ QFont TDevice::MakeFont(double pixelHeight, double averageWidth) const {
     font.setStrikeOut(f.StrikeOut);
     font.setKerning(false);
     font.setStyleStrategy(QFont::StyleStrategy(QFont::NoAntialias | QFont::NoSubpixelAntialias));
-    if (averageWidth > 0) {
-        const double natural = QFontMetricsF(font).averageCharWidth();
-        if (natural > 0)
-            font.setStretch(std::clamp(int(std::lround(100 * averageWidth / natural)), 1, 4000));
-    }
     return font;
 }
 
@@ -198,14 +200,18 @@ void TDevice::Text(QPointF reference, const QString& input, uint32_t options, co
         ++FStats.Unsupported;
         return;
     }
-    const QString text = input.left(kMaxTextChars);
+    std::vector<QPointF> spacing = advances ? *advances : std::vector<QPointF>();
+    const QString text =
+        SymbolsToUnicode(input.left(kMaxTextChars), FState.Font, advances ? &spacing : nullptr);
+    if (advances)
+        advances = &spacing;
     if (text.isEmpty())
         return;
 
     // The baseline runs along the escapement, measured counter-clockwise as seen on the
     // device; letters stay upright whatever the orientation of the logical axes.
     const QTransform& m = Mapping();
-    const double det = m.m11() * m.m22() - m.m12() * m.m21();
+    const double det = Det(m);
     const double escapement = FState.Font.Escapement / 10.0 * M_PI / 180;
     const QPointF dir(std::cos(escapement), -std::sin(escapement) * (det < 0 ? -1 : 1));
     const QPointF along(m.m11() * dir.x() + m.m21() * dir.y(),
@@ -235,7 +241,7 @@ void TDevice::Text(QPointF reference, const QString& input, uint32_t options, co
     const double maxSide = std::max(FTarget.width(), FTarget.height());
     if (!std::isfinite(height) || height > 8 * maxSide + 256 || height < 0.5)
         return;
-    QFont font = MakeFont(height, 0);
+    QFont font = MakeFont(height);
     if (f.Height > 0 && !f.DevicePixels) {
         // A positive height is the character cell (ascent plus descent), not the em.
         const QFontMetricsF cell(font);
@@ -259,7 +265,8 @@ void TDevice::Text(QPointF reference, const QString& input, uint32_t options, co
         QPointF step;
         if (advances && size_t(i) < advances->size()) {
             step = QPointF((*advances)[size_t(i)].x() * unit, -(*advances)[size_t(i)].y() * across);
-        } else if (perCharacter) {
+        } else if (perCharacter && !(text[i].isLowSurrogate() && i > 0)) {
+            // A character outside the basic plane advances once, on its first unit.
             const bool pair = text[i].isHighSurrogate() && i + 1 < n;
             step = QPointF(metrics.horizontalAdvance(text.mid(i, pair ? 2 : 1)) + extra, 0);
         }

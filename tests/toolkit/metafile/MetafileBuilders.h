@@ -3,6 +3,7 @@
 #pragma once
 
 #include "toolkit/metafile/Metafile.h"
+#include "toolkit/metafile/MetafileRecords.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace mftest {
+
+using namespace metafile;
 
 inline uint32_t F(float v) {
     uint32_t bits;
@@ -81,7 +84,7 @@ public:
         uint32_t count = FCount + 1;
         if (withEof) {
             QByteArray eof;
-            Put32(eof, 14);
+            Put32(eof, EMR_EOF);
             Put32(eof, 20);
             Put32(eof, 0);
             Put32(eof, 16);
@@ -90,7 +93,7 @@ public:
             ++count;
         }
         QByteArray h;
-        Put32(h, 1);
+        Put32(h, EMR_HEADER);
         Put32(h, 108);
         for (int i = 0; i < 4; ++i) // bounds: not used when playing
             Put32(h, 0);
@@ -163,7 +166,7 @@ public:
         QByteArray records = FRecords;
         if (withEof) {
             Put32(records, 3);
-            Put16(records, 0);
+            Put16(records, META_EOF);
         }
         QByteArray out;
         if (FPlaceable) {
@@ -202,6 +205,109 @@ private:
     QByteArray FRecords;
     uint32_t FMaxRecord = 3;
 };
+
+// --- text records
+
+// EMR_EXTCREATEFONTINDIRECTW: object index, then a LOGFONTW of the given height, escapement,
+// character set and face (weight 400).
+inline QByteArray FontRecord(uint32_t index, int height, const QString& face, int escapement = 0,
+                             uint8_t charSet = 0) {
+    QByteArray b;
+    Put32(b, index);
+    for (int32_t v : {height, 0, escapement, escapement, 400})
+        Put32(b, I(v));
+    QByteArray flags(8, '\0'); // italic, underline, strike-out, character set .. pitch and family
+    flags[3] = char(charSet);
+    b.append(flags);
+    for (int i = 0; i < 32; ++i)
+        Put16(b, i < face.size() ? face[i].unicode() : 0);
+    return b;
+}
+
+// EMR_EXTTEXTOUTA/W: count characters of `string` (8 or 16 bits each) at (x, y), with an
+// optional rectangle and spacing array.
+inline QByteArray TextRecordOf(int x, int y, uint32_t count, QByteArray string, uint32_t options,
+                               QRect rect, const std::vector<int32_t>& dx) {
+    while (string.size() % 4)
+        string.append('\0');
+    QByteArray b;
+    for (int i = 0; i < 4; ++i)
+        Put32(b, 0); // bounds
+    Put32(b, 1);     // compatible graphics mode
+    Put32(b, F(1));
+    Put32(b, F(1));
+    Put32(b, I(x));
+    Put32(b, I(y));
+    Put32(b, count);
+    Put32(b, 76); // string offset from the record start
+    Put32(b, options);
+    Put32(b, I(rect.left()));
+    Put32(b, I(rect.top()));
+    Put32(b, I(rect.right() + 1));
+    Put32(b, I(rect.bottom() + 1));
+    Put32(b, dx.empty() ? 0 : uint32_t(76 + string.size()));
+    b.append(string);
+    for (int32_t d : dx)
+        Put32(b, I(d));
+    return b;
+}
+
+// EMR_EXTTEXTOUTW's payload.
+inline QByteArray TextRecord(int x, int y, const QString& text, uint32_t options = 0,
+                             QRect rect = QRect(), const std::vector<int32_t>& dx = {}) {
+    QByteArray string;
+    for (QChar c : text)
+        Put16(string, c.unicode());
+    return TextRecordOf(x, y, uint32_t(text.size()), string, options, rect, dx);
+}
+
+// EMR_EXTTEXTOUTA's payload: 8-bit characters.
+inline QByteArray TextRecordA(int x, int y, const QByteArray& text, uint32_t options = 0,
+                              const std::vector<int32_t>& dx = {}) {
+    return TextRecordOf(x, y, uint32_t(text.size()), text, options, QRect(), dx);
+}
+
+// META_CREATEFONTINDIRECT's words: a font of the given height, character set and face.
+inline QByteArray WmfFontRecord(int16_t height, const QByteArray& face, uint8_t charSet) {
+    QByteArray b;
+    for (int16_t v : {height, int16_t(0), int16_t(0), int16_t(0), int16_t(400)})
+        Put16(b, S(v));
+    QByteArray flags(8, '\0');
+    flags[3] = char(charSet);
+    b.append(flags);
+    b.append(face.left(31));
+    b.append('\0');
+    return b;
+}
+
+// META_TEXTOUT's words: the string (padded to a word), then y and x.
+inline QByteArray WmfTextOut(int16_t x, int16_t y, QByteArray text) {
+    QByteArray b;
+    Put16(b, uint16_t(text.size()));
+    if (text.size() % 2)
+        text.append('\0');
+    b.append(text);
+    Put16(b, S(y));
+    Put16(b, S(x));
+    return b;
+}
+
+// META_EXTTEXTOUT's words without a rectangle: y, x, count, options, the string (padded to a
+// word), then the optional spacing array.
+inline QByteArray WmfExtTextOut(int16_t x, int16_t y, QByteArray text,
+                                const std::vector<int16_t>& dx = {}) {
+    QByteArray b;
+    Put16(b, S(y));
+    Put16(b, S(x));
+    Put16(b, uint16_t(text.size()));
+    Put16(b, 0);
+    if (text.size() % 2)
+        text.append('\0');
+    b.append(text);
+    for (int16_t d : dx)
+        Put16(b, S(d));
+    return b;
+}
 
 // Plays a metafile into a white image of the given size.
 inline QImage Render(TMetafile& picture, int width, int height, QColor background = Qt::white) {

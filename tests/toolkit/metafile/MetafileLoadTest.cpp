@@ -158,16 +158,16 @@ TEST(MetafileSize, PlaceableWmfWithAWrongChecksumIsAccepted) {
 TEST(MetafileSize, WmfWithoutPlaceableHeaderTakesItsFirstWindowExtent) {
     TMetafile m;
     m.LoadFromBytes(TWmfBuilder(false)
-                        .Rec(0x020B, {0, 0})
-                        .Rec(0x020C, {S(-67), 102}) // y, x
-                        .Rec(0x020C, {500, 500})    // later extents do not count
+                        .Rec(META_SETWINDOWORG, {0, 0})
+                        .Rec(META_SETWINDOWEXT, {S(-67), 102}) // y, x
+                        .Rec(META_SETWINDOWEXT, {500, 500})    // later extents do not count
                         .Bytes(),
                     QStringLiteral("d.wmf"));
     EXPECT_EQ(m.Width(), 102);
     EXPECT_EQ(m.Height(), 67);
     EXPECT_FALSE(m.IsPlaceable());
     // Capped: the larger side becomes 4096, proportions kept.
-    m.LoadFromBytes(TWmfBuilder(false).Rec(0x020C, {10000, 20000}).Bytes(),
+    m.LoadFromBytes(TWmfBuilder(false).Rec(META_SETWINDOWEXT, {10000, 20000}).Bytes(),
                     QStringLiteral("e.wmf"));
     EXPECT_EQ(m.Width(), 4096);
     EXPECT_EQ(m.Height(), 2048);
@@ -209,7 +209,8 @@ TEST(MetafileErrors, EmfHeadersThatAreNotWhatTheyClaim) {
 
 TEST(MetafileErrors, EmfRecordSizesThatCannotBeRight) {
     // Nothing valid follows a record whose size is not a multiple of four, or too small.
-    QByteArray bytes = TEmfBuilder(0, 0, 1000, 1000).Rec(43, {0, 0, 10, 10}).Bytes(false);
+    QByteArray bytes =
+        TEmfBuilder(0, 0, 1000, 1000).Rec(EMR_RECTANGLE, {0, 0, 10, 10}).Bytes(false);
     qToLittleEndian<uint32_t>(25, bytes.data() + 108 + 4);
     ExpectInvalid(bytes, "invalid size");
     qToLittleEndian<uint32_t>(4, bytes.data() + 108 + 4);
@@ -224,10 +225,11 @@ TEST(MetafileErrors, EmfRecordSizesThatCannotBeRight) {
 // Black filled rectangles over the left and the right half of a 20 x 10 picture.
 TEmfBuilder TwoHalves(bool withSecond = true) {
     TEmfBuilder b = TEmfBuilder::Pixels(20, 10);
-    b.Rec(37, {0x80000004}).Rec(37, {0x80000008}); // black brush, null pen
-    b.Rec(43, {0, 0, 11, 11});
+    b.Rec(EMR_SELECTOBJECT, {0x80000004})
+        .Rec(EMR_SELECTOBJECT, {0x80000008}); // black brush, null pen
+    b.Rec(EMR_RECTANGLE, {0, 0, 11, 11});
     if (withSecond)
-        b.Rec(43, {10, 0, 21, 11});
+        b.Rec(EMR_RECTANGLE, {10, 0, 21, 11});
     return b;
 }
 
@@ -235,8 +237,8 @@ TEST(MetafileErrors, EmfChainResumesAfterARecordWithAMiscountedSize) {
     // The record before the second rectangle claims 4 bytes too few: the chain breaks in the
     // middle of it, and the valid records after it are played.
     TEmfBuilder b = TwoHalves(false);
-    b.Rec(70, {8, 0x11111111, 0x22222222}); // a comment, whose size will be off by 4
-    b.Rec(43, {10, 0, 21, 11});
+    b.Rec(EMR_GDICOMMENT, {8, 0x11111111, 0x22222222}); // a comment, whose size will be off by 4
+    b.Rec(EMR_RECTANGLE, {10, 0, 21, 11});
     QByteArray bytes = b.Bytes();
     const int comment = 108 + 12 + 12 + 24;
     ASSERT_EQ(qFromLittleEndian<uint32_t>(bytes.data() + comment), 70u);
@@ -264,15 +266,15 @@ TEST(MetafileErrors, EmfLastRecordRunningPastTheEndOfACompleteFileEndsTheChain) 
 TEST(MetafileErrors, WmfHeadersAndRecords) {
     ExpectInvalid(TWmfBuilder(true, 0, 0, 10, 10, 0).Bytes(), "0 units per inch");
     ExpectInvalid(TWmfBuilder(true, 5, 5, 5, 9, 96).Bytes(), "bounding box is empty");
-    ExpectInvalid(TWmfBuilder(false).Rec(0x0213, {1, 1}).Bytes(), "no window extent");
+    ExpectInvalid(TWmfBuilder(false).Rec(META_LINETO, {1, 1}).Bytes(), "no window extent");
     QByteArray bytes = TWmfBuilder(true).Bytes();
     bytes[22 + 4] = 0x77; // version
     ExpectInvalid(bytes, "unknown version");
-    bytes = TWmfBuilder(true).Rec(0x0213, {1, 1}).Bytes();
+    bytes = TWmfBuilder(true).Rec(META_LINETO, {1, 1}).Bytes();
     qToLittleEndian<uint32_t>(2, bytes.data() + 22 + 18);
     ExpectInvalid(bytes, "invalid size");
     // Shorter than its header says: truncated.
-    bytes = TWmfBuilder(true).Rec(0x0213, {1, 1}).Rec(0x0213, {2, 2}).Bytes();
+    bytes = TWmfBuilder(true).Rec(META_LINETO, {1, 1}).Rec(META_LINETO, {2, 2}).Bytes();
     ExpectInvalid(bytes.left(bytes.size() - 10), "runs past the end");
 }
 
@@ -280,12 +282,12 @@ TEST(MetafileErrors, AWmfWithADamagedLastRecordPlaysWhatComesBefore) {
     // The file is as long as its header says, but the last record's size is garbage (a
     // real-world file has exactly this): the records before it are played.
     QByteArray bytes = TWmfBuilder(false)
-                           .Rec(0x020C, {10, 10})
-                           .Rec(0x02FC, {0, 0x00FF, 0, 0}) // red brush, slot 0
-                           .Rec(0x012D, {0})
-                           .Rec(0x0102, {1})
-                           .Rec(0x041B, {10, 10, 0, 0})
-                           .Rec(0x02FB, {0, 0, 0, 0, 0, 0, 0, 0, 0})
+                           .Rec(META_SETWINDOWEXT, {10, 10})
+                           .Rec(META_CREATEBRUSHINDIRECT, {0, 0x00FF, 0, 0}) // red brush, slot 0
+                           .Rec(META_SELECTOBJECT, {0})
+                           .Rec(META_SETBKMODE, {1})
+                           .Rec(META_RECTANGLE, {10, 10, 0, 0})
+                           .Rec(META_CREATEFONTINDIRECT, {0, 0, 0, 0, 0, 0, 0, 0, 0})
                            .Bytes(false);
     qToLittleEndian<uint32_t>(0x004A001C, bytes.data() + bytes.size() - 24);
     TMetafile m;
@@ -306,7 +308,7 @@ TEST(MetafileErrors, MissingFileRaisesAnOpenErrorNamingIt) {
 
 TEST(MetafileGraphic, CloneSharesTheDataAndKeepsTheSize) {
     TMetafile m;
-    m.LoadFromBytes(TEmfBuilder::Pixels(20, 10).Rec(43, {2, 2, 12, 8}).Bytes(),
+    m.LoadFromBytes(TEmfBuilder::Pixels(20, 10).Rec(EMR_RECTANGLE, {2, 2, 12, 8}).Bytes(),
                     QStringLiteral("c.emf"));
     const std::unique_ptr<TGraphic> copy = m.Clone();
     ASSERT_TRUE(dynamic_cast<TMetafile*>(copy.get()));

@@ -15,53 +15,6 @@ using namespace metafile;
 
 namespace {
 
-enum : uint32_t {
-    EMR_POLYGON = 3,
-    EMR_POLYLINE = 4,
-    EMR_SETWINDOWEXTEX = 9,
-    EMR_SETWINDOWORGEX = 10,
-    EMR_SETVIEWPORTEXTEX = 11,
-    EMR_SETVIEWPORTORGEX = 12,
-    EMR_SETMAPMODE = 17,
-    EMR_SETBKMODE = 18,
-    EMR_SETPOLYFILLMODE = 19,
-    EMR_SETROP2 = 20,
-    EMR_SETTEXTALIGN = 22,
-    EMR_SETTEXTCOLOR = 24,
-    EMR_SETBKCOLOR = 25,
-    EMR_OFFSETCLIPRGN = 26,
-    EMR_MOVETOEX = 27,
-    EMR_SETMETARGN = 28,
-    EMR_EXCLUDECLIPRECT = 29,
-    EMR_INTERSECTCLIPRECT = 30,
-    EMR_SCALEVIEWPORTEXTEX = 31,
-    EMR_SAVEDC = 33,
-    EMR_RESTOREDC = 34,
-    EMR_SETWORLDTRANSFORM = 35,
-    EMR_MODIFYWORLDTRANSFORM = 36,
-    EMR_SELECTOBJECT = 37,
-    EMR_CREATEPEN = 38,
-    EMR_CREATEBRUSHINDIRECT = 39,
-    EMR_DELETEOBJECT = 40,
-    EMR_RECTANGLE = 43,
-    EMR_PIE = 47,
-    EMR_LINETO = 54,
-    EMR_SETARCDIRECTION = 57,
-    EMR_BEGINPATH = 59,
-    EMR_ENDPATH = 60,
-    EMR_CLOSEFIGURE = 61,
-    EMR_FILLPATH = 62,
-    EMR_SELECTCLIPPATH = 67,
-    EMR_ABORTPATH = 68,
-    EMR_GDICOMMENT = 70,
-    EMR_EXTSELECTCLIPRGN = 75,
-    EMR_BITBLT = 76,
-    EMR_STRETCHDIBITS = 81,
-    EMR_EXTCREATEFONTINDIRECTW = 82,
-    EMR_EXTTEXTOUTW = 84,
-    EMR_ALPHABLEND = 114,
-};
-
 constexpr uint32_t kBlackBrush = 0x80000004, kNullBrush = 0x80000005, kNullPen = 0x80000008;
 constexpr QRgb kBlack = 0x000000, kWhite = 0xFFFFFF, kRed = 0xFF0000, kGreen = 0x00FF00;
 
@@ -205,9 +158,11 @@ TEST(MetafileMapping, SavedStatesRestoreByRelativeAndAbsoluteIndex) {
 QImage WmfBox(const std::function<void(TWmfBuilder&)>& setup, int l, int t, int r, int b) {
     TWmfBuilder w(true, 0, 0, 1000, 1000, 1000);
     setup(w);
-    w.Rec(0x02FC, {0, 0, 0, 0}).Rec(0x012D, {0});    // black brush in slot 0
-    w.Rec(0x02FA, {5, 0, 0, 0, 0}).Rec(0x012D, {1}); // null pen in slot 1
-    w.Rec(0x041B, {S(int16_t(b)), S(int16_t(r)), S(int16_t(t)), S(int16_t(l))});
+    w.Rec(META_CREATEBRUSHINDIRECT, {0, 0, 0, 0})
+        .Rec(META_SELECTOBJECT, {0}); // black brush in slot 0
+    w.Rec(META_CREATEPENINDIRECT, {5, 0, 0, 0, 0})
+        .Rec(META_SELECTOBJECT, {1}); // null pen in slot 1
+    w.Rec(META_RECTANGLE, {S(int16_t(b)), S(int16_t(r)), S(int16_t(t)), S(int16_t(l))});
     TMetafile m;
     m.LoadFromBytes(w.Bytes(), QStringLiteral("box.wmf"));
     return Render(m, 100, 100);
@@ -218,26 +173,28 @@ TEST(MetafileMapping, WmfBoundingBoxWindowAndModes) {
     // The file's window fills the bounding box.
     ExpectBox(WmfBox(
                   [](TWmfBuilder& w) {
-                      w.Rec(0x020B, {100, 100}).Rec(0x020C, {500, 500}); // org, ext (y, x)
+                      w.Rec(META_SETWINDOWORG, {100, 100})
+                          .Rec(META_SETWINDOWEXT, {500, 500}); // org, ext (y, x)
                   },
                   100, 100, 350, 350),
               Box(0, 0, 50, 50));
     // MM_TEXT: one logical unit is one unit of the bounding box.
-    ExpectBox(WmfBox([](TWmfBuilder& w) { w.Rec(0x0103, {MM_TEXT}); }, 200, 300, 600, 700),
+    ExpectBox(WmfBox([](TWmfBuilder& w) { w.Rec(META_SETMAPMODE, {MM_TEXT}); }, 200, 300, 600, 700),
               Box(20, 30, 60, 70));
     // Twips: 1440 to the inch, y upwards.
-    ExpectBox(WmfBox([](TWmfBuilder& w) { w.Rec(0x0103, {MM_TWIPS}); }, 0, 0, 720, S(-720)),
-              Box(0, 0, 50, 50));
-    // 0.1 mm units: 100 of them are 3.937 mm, 393.7 box units.
     ExpectBox(
-        WmfBox([](TWmfBuilder& w) { w.Rec(0x0103, {MM_LOMETRIC}); }, 100, S(-100), 200, S(-200)),
-        Box(39, 39, 79, 79));
+        WmfBox([](TWmfBuilder& w) { w.Rec(META_SETMAPMODE, {MM_TWIPS}); }, 0, 0, 720, S(-720)),
+        Box(0, 0, 50, 50));
+    // 0.1 mm units: 100 of them are 3.937 mm, 393.7 box units.
+    ExpectBox(WmfBox([](TWmfBuilder& w) { w.Rec(META_SETMAPMODE, {MM_LOMETRIC}); }, 100, S(-100),
+                     200, S(-200)),
+              Box(39, 39, 79, 79));
     // Viewport extent and origin in box units; offsets of the window origin.
     ExpectBox(WmfBox(
                   [](TWmfBuilder& w) {
-                      w.Rec(0x020C, {100, 100})    // window extent
-                          .Rec(0x020E, {500, 500}) // viewport extent: half the box
-                          .Rec(0x020F, {10, 10});  // window origin moved to (10, 10)
+                      w.Rec(META_SETWINDOWEXT, {100, 100})      // window extent
+                          .Rec(META_SETVIEWPORTEXT, {500, 500}) // viewport extent: half the box
+                          .Rec(META_OFFSETWINDOWORG, {10, 10}); // window origin moved to (10, 10)
                   },
                   10, 10, 60, 60),
               Box(0, 0, 25, 25));
@@ -247,17 +204,17 @@ TEST(MetafileMapping, WmfBoundingBoxWindowAndModes) {
 
 TEST(MetafileObjects, WmfCreatesTakeTheLowestFreeSlotEvenForUnsupportedObjects) {
     TWmfBuilder w(true, 0, 0, 20, 20, 96);
-    w.Rec(0x02FC, {0, 0x00FF, 0, 0}); // slot 0: red brush
-    w.Rec(0x02FC, {0, 0xFF00, 0, 0}); // slot 1: green brush (deleted below)
-    w.Rec(0x02FC, {0, 0, 0xFF, 0});   // slot 2: blue brush
-    w.Rec(0x01F0, {1});               // slot 1 is free again
+    w.Rec(META_CREATEBRUSHINDIRECT, {0, 0x00FF, 0, 0}); // slot 0: red brush
+    w.Rec(META_CREATEBRUSHINDIRECT, {0, 0xFF00, 0, 0}); // slot 1: green brush (deleted below)
+    w.Rec(META_CREATEBRUSHINDIRECT, {0, 0, 0xFF, 0});   // slot 2: blue brush
+    w.Rec(META_DELETEOBJECT, {1});                      // slot 1 is free again
     // An object this player does not draw with still takes slot 1 ...
-    w.Rec(0x01F9, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    w.Rec(META_CREATEPATTERNBRUSH, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     // ... so this green brush goes to slot 3.
-    w.Rec(0x02FC, {0, 0xFF00, 0, 0});
-    w.Rec(0x02FA, {5, 0, 0, 0, 0}).Rec(0x012D, {4}); // null pen, slot 4
-    w.Rec(0x012D, {0}).Rec(0x041B, {20, 10, 0, 0});  // red on the left
-    w.Rec(0x012D, {3}).Rec(0x041B, {20, 20, 0, 10}); // green on the right
+    w.Rec(META_CREATEBRUSHINDIRECT, {0, 0xFF00, 0, 0});
+    w.Rec(META_CREATEPENINDIRECT, {5, 0, 0, 0, 0}).Rec(META_SELECTOBJECT, {4}); // null pen, slot 4
+    w.Rec(META_SELECTOBJECT, {0}).Rec(META_RECTANGLE, {20, 10, 0, 0});          // red on the left
+    w.Rec(META_SELECTOBJECT, {3}).Rec(META_RECTANGLE, {20, 20, 0, 10}); // green on the right
     TMetafile m;
     m.LoadFromBytes(w.Bytes(), QStringLiteral("slots.wmf"));
     const QImage image = Render(m, 20, 20);
@@ -267,10 +224,11 @@ TEST(MetafileObjects, WmfCreatesTakeTheLowestFreeSlotEvenForUnsupportedObjects) 
 
 TEST(MetafileObjects, WmfDamagedCreateStillTakesItsSlot) {
     TWmfBuilder w(true, 0, 0, 20, 20, 96);
-    w.Rec(0x06FF, {0, 6, 0, 0, 50, 3}); // a region claiming scans the record does not hold
-    w.Rec(0x02FC, {0, 0xFF00, 0, 0});   // slot 1
-    w.Rec(0x02FA, {5, 0, 0, 0, 0});     // slot 2: null pen
-    w.Rec(0x012D, {1}).Rec(0x012D, {2}).Rec(0x041B, {20, 20, 0, 0});
+    w.Rec(META_CREATEREGION,
+          {0, 6, 0, 0, 50, 3}); // a region claiming scans the record does not hold
+    w.Rec(META_CREATEBRUSHINDIRECT, {0, 0xFF00, 0, 0}); // slot 1
+    w.Rec(META_CREATEPENINDIRECT, {5, 0, 0, 0, 0});     // slot 2: null pen
+    w.Rec(META_SELECTOBJECT, {1}).Rec(META_SELECTOBJECT, {2}).Rec(META_RECTANGLE, {20, 20, 0, 0});
     TMetafile m;
     m.LoadFromBytes(w.Bytes(), QStringLiteral("damaged-create.wmf"));
     const QImage image = Render(m, 20, 20);
@@ -490,40 +448,6 @@ TEST(MetafileClipping, NothingIsDrawnOutsideTheTarget) {
 }
 
 // --- text
-
-QByteArray FontRecord(uint32_t index, int height, const QString& face, int escapement = 0) {
-    QByteArray b;
-    Put32(b, index);
-    for (int32_t v : {height, 0, escapement, escapement, 400})
-        Put32(b, I(v));
-    b.append(QByteArray(8, '\0')); // italic .. pitch and family
-    for (int i = 0; i < 32; ++i)
-        Put16(b, i < face.size() ? face[i].unicode() : 0);
-    return b;
-}
-
-QByteArray TextRecord(int x, int y, const QString& text, uint32_t options = 0,
-                      QRect rect = QRect()) {
-    QByteArray b;
-    for (int i = 0; i < 4; ++i)
-        Put32(b, 0); // bounds
-    Put32(b, 1);     // compatible graphics mode
-    Put32(b, F(1));
-    Put32(b, F(1));
-    Put32(b, I(x));
-    Put32(b, I(y));
-    Put32(b, uint32_t(text.size()));
-    Put32(b, 76); // string offset from the record start
-    Put32(b, options);
-    Put32(b, I(rect.left()));
-    Put32(b, I(rect.top()));
-    Put32(b, I(rect.right() + 1));
-    Put32(b, I(rect.bottom() + 1));
-    Put32(b, 0); // no spacing array
-    for (QChar c : text)
-        Put16(b, c.unicode());
-    return b;
-}
 
 QImage TextImage(int height, const QString& text, uint32_t align, int x, int y,
                  uint32_t options = 0, QRect rect = QRect()) {
