@@ -15,6 +15,11 @@ std::function<void(const QString&)>& ExceptionDisplay() {
     return display;
 }
 
+QString& Title() {
+    static QString title;
+    return title;
+}
+
 std::function<void()>& TerminateAction() {
     static std::function<void()> action;
     return action;
@@ -22,32 +27,38 @@ std::function<void()>& TerminateAction() {
 
 std::atomic<bool> gTerminateRequested{false};
 
-QString MessageOf(const std::exception& error) {
+} // namespace
+
+QString ExceptionMessage(const std::exception& error) {
     if (const auto* e = dynamic_cast<const Exception*>(&error))
         return e->Message();
     return QString::fromLocal8Bit(error.what());
 }
-
-} // namespace
 
 void ApplicationShowExceptionMessage(const QString& message) {
     if (ExceptionDisplay()) {
         ExceptionDisplay()(message);
         return;
     }
-    QString title = QApplication::applicationDisplayName();
-    if (title.isEmpty())
-        title = QApplication::applicationName();
-    QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), message, QMessageBox::Ok);
     box.exec();
 }
 
 void ApplicationShowException(const std::exception& error) {
-    ApplicationShowExceptionMessage(MessageOf(error));
+    ApplicationShowExceptionMessage(ExceptionMessage(error));
 }
 
-void SetExceptionDisplay(std::function<void(const QString&)> display) {
-    ExceptionDisplay() = std::move(display);
+std::function<void(const QString&)>
+SetExceptionDisplay(std::function<void(const QString&)> display) {
+    return std::exchange(ExceptionDisplay(), std::move(display));
+}
+
+QString ApplicationTitle() {
+    return Title().isEmpty() ? QCoreApplication::applicationName() : Title();
+}
+
+void SetApplicationTitle(const QString& title) {
+    Title() = title;
 }
 
 void RunGuarded(const std::function<void()>& handler) {
