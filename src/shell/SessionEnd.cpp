@@ -55,8 +55,12 @@ TSessionEnd::TSessionEnd(std::function<void()> save, std::function<void()> end, 
         action.sa_handler = OnEndSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        for (size_t i = 0; i < std::size(kSignals); ++i)
-            ::sigaction(kSignals[i], &action, &gPreviousActions[i]);
+        for (size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], nullptr, &gPreviousActions[i]);
+            // A signal the program was started to ignore (nohup) stays ignored.
+            if (gPreviousActions[i].sa_handler != SIG_IGN)
+                ::sigaction(kSignals[i], &action, nullptr);
+        }
     } else {
         ReportToStandardError(QStringLiteral("cannot watch for the end of the session (%1)")
                                   .arg(QString::fromLocal8Bit(std::strerror(errno))));
@@ -126,7 +130,9 @@ void TSessionEnd::RunEnd() {
 
 void TSessionEnd::AtExit() {
     // Reached with a watcher only when the process ends from inside the event loop: Qt does so
-    // when the display connection breaks.
+    // when the display connection breaks. Everything the save touches was made before the
+    // watcher registered this handler (the settings were read and the windows made), so it is
+    // still there: exit handlers and static objects go in the reverse order of their making.
     TSessionEnd* watcher = gWatcher;
     if (!watcher || watcher->thread() != QThread::currentThread())
         return;

@@ -61,3 +61,22 @@ TEST(SessionEnd, TheQuitRequestAndASignalEndTheProgramOnceAndErrorsGoToStandardE
     sigaction(SIGTERM, nullptr, &action);
     EXPECT_EQ(action.sa_handler, SIG_DFL);
 }
+
+TEST(SessionEnd, ASignalTheProgramWasStartedToIgnoreStaysIgnored) {
+    // As under nohup.
+    struct sigaction ignore {
+    }, previous{}, during{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGHUP, &ignore, &previous);
+    {
+        TSessionEnd watcher([] {}, [] {});
+        sigaction(SIGHUP, nullptr, &during);
+        EXPECT_EQ(during.sa_handler, SIG_IGN);
+        sigaction(SIGTERM, nullptr, &during);
+        EXPECT_NE(during.sa_handler, SIG_IGN);
+        EXPECT_NE(during.sa_handler, SIG_DFL);
+    }
+    sigaction(SIGHUP, nullptr, &during);
+    EXPECT_EQ(during.sa_handler, SIG_IGN);
+    sigaction(SIGHUP, &previous, nullptr);
+}

@@ -10,19 +10,22 @@
 
 namespace {
 
+// Made before main and gone only after every exit handler registered later has run (the
+// session's end saves from one).
+std::function<void(const QString&)> gExceptionDisplay;
+QString gTitle;
+std::function<void()> gTerminateAction;
+
 std::function<void(const QString&)>& ExceptionDisplay() {
-    static std::function<void(const QString&)> display;
-    return display;
+    return gExceptionDisplay;
 }
 
 QString& Title() {
-    static QString title;
-    return title;
+    return gTitle;
 }
 
 std::function<void()>& TerminateAction() {
-    static std::function<void()> action;
-    return action;
+    return gTerminateAction;
 }
 
 std::atomic<bool> gTerminateRequested{false};
