@@ -2,6 +2,7 @@
 
 #include "mainwindow/MainForm.h"
 #include "toolkit/widgets/AppEvents.h"
+#include "worker/BackWallpaper.h"
 
 #include <QAction>
 #include <QDeadlineTimer>
@@ -60,6 +61,10 @@ QIcon ProgramIcon() {
     if (!icon.isNull())
         return icon;
     return QIcon::fromTheme(QStringLiteral("tapestrix"), DrawnIcon());
+}
+
+void InstallImagingErrorBox() {
+    InstallHv3DGuiPresenter(ApplicationShowExceptionMessage);
 }
 
 TfrmTapestrixStartup::TfrmTapestrixStartup(QWidget* parent) : QWidget(parent) {
@@ -125,7 +130,7 @@ TForm1* TfrmTapestrixStartup::MainWindow() const {
 }
 
 QString TfrmTapestrixStartup::TrayTip() {
-    QString title = QGuiApplication::applicationDisplayName();
+    QString title = ApplicationTitle();
     if (title.isEmpty())
         title = QStringLiteral("Tapestrix");
     return title.left(63);

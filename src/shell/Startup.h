@@ -86,3 +86,8 @@ extern TForm1* Form1;
 
 // The program icon (the same picture at every size the resources hold).
 QIcon ProgramIcon();
+
+// The imaging errors' box (THv3DException) is the application's error box, shown on the GUI
+// thread while the thread that raised the error waits for it to be dismissed. The program entry
+// installs it once the application object exists.
+void InstallImagingErrorBox();

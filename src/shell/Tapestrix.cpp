@@ -5,6 +5,7 @@
 #include "about/FormAbout.h"
 #include "mainwindow/MainForm.h"
 #include "platform/SingleInstance.h"
+#include "shell/SessionEnd.h"
 #include "shell/Startup.h"
 #include "toolkit/widgets/AppEvents.h"
 
@@ -45,12 +46,13 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tapestrix"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tapestrix")); // the application title
+    SetApplicationTitle(QStringLiteral("Tapestrix")); // not the display name: see AppEvents.h
     QApplication::setDesktopFileName(QStringLiteral("tapestrix"));
     QApplication::setWindowIcon(ProgramIcon());
     // Hiding the main window must not end the program: only Exit and an automatic start that
     // exits do.
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallImagingErrorBox();
     if (instance->IsPrimary() && !instance->Listen())
         std::fprintf(stderr, "Tapestrix: %s; a second start will not find this one.\n",
                      qPrintable(instance->Error()));
@@ -77,7 +79,12 @@ int main(int argc, char** argv) {
     // Without a notification area the program must not live hidden.
     startup->EnsureReachable(mainForm->StartedWithAutoStart() ? kLogonTrayGraceMs : 0);
 
+    // Logging out, SIGTERM, SIGHUP or a lost display without Exit: save as Exit does, and end.
+    auto sessionEnd = std::make_unique<TSessionEnd>([] { Form1->SaveState(); },
+                                                    [] { Form1->BtnExitClick(nullptr); });
+
     const int status = app.exec();
+    sessionEnd.reset();
 
     instance->SetRestoreHandler(nullptr);
     about.reset();

@@ -3,8 +3,8 @@
 
 #include "imaging/Wallpaper.h"
 #include "support/TestSupport.h"
-#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/ExtCtrls.h"
+#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/widgets/AppEvents.h"
 #include "worker/BackWallpaper.h"
 
@@ -12,6 +12,10 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QTest>
+#include <QWheelEvent>
+
+#include <functional>
+#include <utility>
 
 using namespace mainwindowtest;
 
@@ -132,6 +136,30 @@ TEST_F(MainWindowTest, BrowseDeselectsThePresetAndTheColourSwatchFollowsTheColou
     form->SelectPresetRow(1);
     form->ColorBox1CloseUp(nullptr);
     EXPECT_EQ(form->StringGrid1->Row(), -1);
+}
+
+TEST_F(MainWindowTest, EveryColourTheUserPicksDeselectsThePreset) {
+    auto form = NewForm();
+    form->BitBtn6Click(nullptr); // a preset, selected
+    TColorBox* box = form->ColorBox1;
+    const auto wheel = [box](int delta) {
+        QWheelEvent event(QPointF(5, 5), box->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(box, &event);
+    };
+    const std::pair<const char*, std::function<void()>> picks[] = {
+        {"arrow down", [box] { QTest::keyClick(box, Qt::Key_Down); }},
+        {"wheel down", [&] { wheel(-120); }},
+        {"arrow up", [box] { QTest::keyClick(box, Qt::Key_Up); }},
+        {"wheel up", [&] { wheel(120); }},
+    };
+    for (const auto& [how, pick] : picks) {
+        form->SelectPresetRow(1);
+        const TColor before = box->Selected();
+        pick();
+        EXPECT_NE(box->Selected(), before) << how;
+        EXPECT_EQ(form->StringGrid1->Row(), -1) << how;
+    }
 }
 
 TEST_F(MainWindowTest, PreviewRendersTheCompositionIntoThePreviewImage) {

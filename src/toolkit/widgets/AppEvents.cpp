@@ -10,44 +10,58 @@
 
 namespace {
 
+// Made before main and gone only after every exit handler registered later has run (the
+// session's end saves from one).
+std::function<void(const QString&)> gExceptionDisplay;
+QString gTitle;
+std::function<void()> gTerminateAction;
+
 std::function<void(const QString&)>& ExceptionDisplay() {
-    static std::function<void(const QString&)> display;
-    return display;
+    return gExceptionDisplay;
+}
+
+QString& Title() {
+    return gTitle;
 }
 
 std::function<void()>& TerminateAction() {
-    static std::function<void()> action;
-    return action;
+    return gTerminateAction;
 }
 
 std::atomic<bool> gTerminateRequested{false};
 
-QString MessageOf(const std::exception& error) {
+} // namespace
+
+QString ExceptionMessage(const std::exception& error) {
     if (const auto* e = dynamic_cast<const Exception*>(&error))
         return e->Message();
     return QString::fromLocal8Bit(error.what());
 }
-
-} // namespace
 
 void ApplicationShowExceptionMessage(const QString& message) {
     if (ExceptionDisplay()) {
         ExceptionDisplay()(message);
         return;
     }
-    QString title = QApplication::applicationDisplayName();
-    if (title.isEmpty())
-        title = QApplication::applicationName();
-    QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), message, QMessageBox::Ok);
     box.exec();
 }
 
 void ApplicationShowException(const std::exception& error) {
-    ApplicationShowExceptionMessage(MessageOf(error));
+    ApplicationShowExceptionMessage(ExceptionMessage(error));
 }
 
-void SetExceptionDisplay(std::function<void(const QString&)> display) {
-    ExceptionDisplay() = std::move(display);
+std::function<void(const QString&)>
+SetExceptionDisplay(std::function<void(const QString&)> display) {
+    return std::exchange(ExceptionDisplay(), std::move(display));
+}
+
+QString ApplicationTitle() {
+    return Title().isEmpty() ? QCoreApplication::applicationName() : Title();
+}
+
+void SetApplicationTitle(const QString& title) {
+    Title() = title;
 }
 
 void RunGuarded(const std::function<void()>& handler) {

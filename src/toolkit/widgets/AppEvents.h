@@ -15,8 +15,19 @@
 // box titled with the application's name. Exception's own message text is used when it is one.
 void ApplicationShowException(const std::exception& error);
 void ApplicationShowExceptionMessage(const QString& message);
-// Replaces the message box (tests record the messages instead); an empty function restores it.
-void SetExceptionDisplay(std::function<void(const QString& message)> display);
+// The error's message: Exception's own text, else what() read in the locale's encoding.
+QString ExceptionMessage(const std::exception& error);
+// Replaces the message box (tests record the messages instead; a program whose session ends
+// writes them to standard error) and returns the display it replaces; an empty function restores
+// the message box.
+std::function<void(const QString& message)>
+SetExceptionDisplay(std::function<void(const QString& message)> display);
+
+// The application's title, the caption of the error box and the tip of the tray icon; the
+// application's name until one is set. It is not Qt's application display name, which the X11
+// platform appends to every window title ("About... — Tapestrix").
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
 
 // Runs handler(); an exception that escapes it goes to the default error display.
 void RunGuarded(const std::function<void()>& handler);
