@@ -532,6 +532,7 @@ void TForm1::FormClose(QObject*, TCloseAction& Action) {
     ini.WriteBool(kOptions, QStringLiteral("OnAutoStart"), cbOnStart->isChecked());
     ini.WriteBool(kOptions, QStringLiteral("ExitAfterAutoStart"), cbExit->isChecked());
     ini.WriteInteger(kOptions, QStringLiteral("BackColor"), ColorBox1->Selected());
+    ini.UpdateFile(); // every value above in one replacement of the file
     if (cbAutoStart->isChecked())
         writeAutostartEntry(currentProgramPath());
     else

@@ -1,6 +1,6 @@
 // The registry's file text: everything written reads back the same, and the text stays the one a
 // person can read and edit.
-#include "toolkit/registry/RegistryFile.h"
+#include "toolkit/registry/RegistryText.h"
 
 #include <QRandomGenerator>
 
@@ -143,4 +143,35 @@ TEST(RegistryFile, DamageIsNotedAndTheRestStillRead) {
     EXPECT_TRUE(data.Sections[QStringLiteral("Fine")].contains(QStringLiteral("Kept")));
     for (const auto& values : data.Sections)
         EXPECT_FALSE(values.contains(QStringLiteral("Lost")));
+}
+
+TEST(RegistryFile, SubkeysAreFoundByTheirPathNotByTheirName) {
+    TRegFileData data;
+    for (const char* section : {"A", "A b", "A\\x", "A\\x\\y", "A\\z", "AB", "B\\c"})
+        data.Sections[QString::fromLatin1(section)];
+    // "A b" and "AB" begin like "A" but are no subkeys of it.
+    EXPECT_EQ(data.ChildSections(QString()),
+              (QStringList{QStringLiteral("A"), QStringLiteral("A b"), QStringLiteral("AB"),
+                           QStringLiteral("B")}));
+    EXPECT_EQ(data.ChildSections(QStringLiteral("A")),
+              (QStringList{QStringLiteral("x"), QStringLiteral("z")}));
+    EXPECT_TRUE(data.HasSection(QStringLiteral("B"))); // only a subkey of it has a section
+    EXPECT_FALSE(data.HasSection(QStringLiteral("A\\y")));
+    EXPECT_TRUE(data.RemoveTree(QStringLiteral("A")));
+    EXPECT_EQ(data.Sections.keys(),
+              (QStringList{QStringLiteral("A b"), QStringLiteral("AB"), QStringLiteral("B\\c")}));
+    EXPECT_FALSE(data.RemoveTree(QStringLiteral("A")));
+}
+
+TEST(RegistryFile, StoredTextReadsBackAsItIsKept) {
+    // Half a surrogate pair cannot be written as UTF-8: it is kept as the file will give it back.
+    const QString half = QStringLiteral("a") + QChar(0xD800) + QStringLiteral("b");
+    EXPECT_EQ(StorableText(half), QStringLiteral("a\uFFFDb"));
+    EXPECT_EQ(StorableText(QStringLiteral("ok ☃")), QStringLiteral("ok ☃"));
+    TRegFileData data;
+    data.Sections[QString()][QStringLiteral("\uFEFFStartsTheFile")] = Str(QStringLiteral("1"));
+    data.Sections[QStringLiteral("S")][StorableText(half)] = Str(StorableText(half));
+    const TRegFileData back = ParseRegFile(SerializeRegFile(data));
+    EXPECT_FALSE(back.Damaged);
+    EXPECT_EQ(back, data);
 }
