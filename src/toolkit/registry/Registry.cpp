@@ -18,19 +18,6 @@ QString NormalisedPath(const QString& key) {
     return key.split(QLatin1Char('\\'), Qt::SkipEmptyParts).join(QLatin1Char('\\'));
 }
 
-TRegFileValue StringValue(const QString& text) {
-    TRegFileValue value;
-    value.Text = text;
-    return value;
-}
-
-TRegFileValue BinaryValue(const QByteArray& bytes) {
-    TRegFileValue value;
-    value.Type = TRegFileValue::Kind::Binary;
-    value.Bytes = bytes;
-    return value;
-}
-
 } // namespace
 
 TRegistry::TRegistry(HKEY root, REGSAM access) : FRootKey(root), FAccess(access) {}
@@ -140,7 +127,7 @@ QString TRegistry::ReadString(const QString& name) const {
 }
 
 void TRegistry::WriteString(const QString& name, const QString& value) {
-    if (RegSetFileValue(Key(), name, StringValue(value)) != ERROR_SUCCESS)
+    if (RegSetFileValue(Key(), name, TRegFileValue::String(value)) != ERROR_SUCCESS)
         RaiseSetFailed(name);
 }
 
@@ -152,7 +139,7 @@ std::optional<QByteArray> TRegistry::ReadBinaryData(const QString& name) const {
 }
 
 void TRegistry::WriteBinaryData(const QString& name, const QByteArray& data) {
-    if (RegSetFileValue(Key(), name, BinaryValue(data)) != ERROR_SUCCESS)
+    if (RegSetFileValue(Key(), name, TRegFileValue::Binary(data)) != ERROR_SUCCESS)
         RaiseSetFailed(name);
 }
 
@@ -223,7 +210,7 @@ void TRegIniFile::WriteString(const QString& section, const QString& ident, cons
     HKEY key = nullptr;
     if (RegCreateKeyEx(base, path, KEY_WRITE, &key) != ERROR_SUCCESS)
         throw ERegistryException(QStringLiteral("Failed to create key %1").arg(section) + Reason());
-    const LONG rc = RegSetFileValue(key, ident, StringValue(value));
+    const LONG rc = RegSetFileValue(key, ident, TRegFileValue::String(value));
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS)
         RaiseSetFailed(ident);

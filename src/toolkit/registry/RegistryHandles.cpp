@@ -340,21 +340,18 @@ LONG RegSetValueEx(HKEY key, const QString& valueName, DWORD type, const void* d
     if (!data && size != 0)
         return Fail(ERROR_INVALID_PARAMETER, QStringLiteral("no data"));
     const QByteArray bytes(static_cast<const char*>(data), qsizetype(size));
-    TRegFileValue value;
     switch (type) {
     case REG_SZ: {
         const qsizetype nul = bytes.indexOf('\0');
-        value.Text = QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
-        break;
+        return RegSetFileValue(
+            key, valueName,
+            TRegFileValue::String(QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul))));
     }
     case REG_BINARY:
-        value.Type = TRegFileValue::Kind::Binary;
-        value.Bytes = bytes;
-        break;
+        return RegSetFileValue(key, valueName, TRegFileValue::Binary(bytes));
     default:
         return Fail(ERROR_INVALID_PARAMETER, QStringLiteral("unsupported value type %1").arg(type));
     }
-    return RegSetFileValue(key, valueName, value);
 }
 
 LONG RegQueryValueEx(HKEY key, const QString& valueName, DWORD* type, void* data, DWORD* size) {

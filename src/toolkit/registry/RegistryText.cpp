@@ -175,11 +175,8 @@ QString UnescapeText(QStringView text) {
 }
 
 TRegFileValue ParseValue(QStringView text) {
-    TRegFileValue value;
-    if (text.size() >= 2 && text.front() == QLatin1Char('"') && text.back() == QLatin1Char('"')) {
-        value.Text = UnescapeText(text.mid(1, text.size() - 2));
-        return value;
-    }
+    if (text.size() >= 2 && text.front() == QLatin1Char('"') && text.back() == QLatin1Char('"'))
+        return TRegFileValue::String(UnescapeText(text.mid(1, text.size() - 2)));
     // A value of unknown type is kept as written, which only text without control characters
     // can be; anything else is read as a string.
     if (text.startsWith(QLatin1Char('@')) && std::none_of(text.begin(), text.end(), IsControl)) {
@@ -189,18 +186,12 @@ TRegFileValue ParseValue(QStringView text) {
             bool valid = hex.size() % 2 == 0;
             for (qsizetype i = 0; valid && i < hex.size(); ++i)
                 valid = HexDigitValue(hex[i]) >= 0;
-            if (valid) {
-                value.Type = TRegFileValue::Kind::Binary;
-                value.Bytes = QByteArray::fromHex(hex.toLatin1());
-                return value;
-            }
+            if (valid)
+                return TRegFileValue::Binary(QByteArray::fromHex(hex.toLatin1()));
         }
-        value.Type = TRegFileValue::Kind::Other;
-        value.Text = text.toString();
-        return value;
+        return {TRegFileValue::Kind::Other, text.toString(), {}};
     }
-    value.Text = UnescapeText(text);
-    return value;
+    return TRegFileValue::String(UnescapeText(text));
 }
 
 QString SerializeValue(const TRegFileValue& value) {

@@ -25,6 +25,9 @@ struct TRegFileValue {
     QString Text;     // String: the text; Other: the text after "=" as written
     QByteArray Bytes; // Binary: the data
     bool operator==(const TRegFileValue&) const = default;
+
+    static TRegFileValue String(const QString& text) { return {Kind::String, text, {}}; }
+    static TRegFileValue Binary(const QByteArray& bytes) { return {Kind::Binary, {}, bytes}; }
 };
 
 struct TRegFileData {
