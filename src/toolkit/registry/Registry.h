@@ -84,8 +84,8 @@ public:
     ~TRegIniFile() override;
 
     // Writes the held changes as one replacement of the file; nothing when there are none.
-    // Raises ERegistryException naming the file when they cannot be written; what was stored
-    // stays as it was and the changes are dropped.
+    // Raises ERegistryException naming the file and the cause when they cannot be written; what
+    // was stored stays as it was, and the changes are dropped: reads then see the file as it is.
     void UpdateFile();
 
     using TRegistry::DeleteKey;

@@ -66,8 +66,9 @@ LONG RegCreateKeyEx(HKEY key, const QString& subKey, REGSAM access, HKEY* result
 // must be writable.
 LONG RegOpenKeyEx(HKEY key, const QString& subKey, REGSAM access, HKEY* result);
 // Writes a value: REG_SZ takes UTF-8 text (up to the first NUL), REG_BINARY the bytes as given.
-// ERROR_ACCESS_DENIED on a key opened without KEY_SET_VALUE, ERROR_WRITE_FAULT when the file
-// could not be written.
+// ERROR_ACCESS_DENIED on a key opened without KEY_SET_VALUE or a file that cannot be written,
+// ERROR_WRITE_FAULT when writing the file failed (for a key that holds its changes, RegFlushKey
+// reports that).
 LONG RegSetValueEx(HKEY key, const QString& valueName, DWORD type, const void* data, DWORD size);
 // Reads a value. type and size may be null. With data null, only the type and the size are
 // returned. When *size is smaller than the value, ERROR_MORE_DATA and *size := the size needed.
