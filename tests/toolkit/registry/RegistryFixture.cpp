@@ -1,3 +1,4 @@
+// The registry tests' shared parts: the child's operations, the private root, file helpers.
 #include "RegistryFixture.h"
 
 #include <QCoreApplication>
