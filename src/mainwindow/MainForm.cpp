@@ -498,6 +498,7 @@ void TForm1::FormClose(QObject*, TCloseAction& Action) {
     Action = TCloseAction::caHide;
     TRegIniFile ini(SettingsKey());
     SaveSettings(ini, CurrentSettings(), FMaxPresetCount);
+    ini.UpdateFile(); // every value above in one replacement of the file
     if (cbAutoStart->isChecked())
         writeAutostartEntry(currentProgramPath());
     else
