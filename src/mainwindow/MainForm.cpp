@@ -2,6 +2,7 @@
 
 #include "about/FormAbout.h"
 #include "components/FormSaver.h"
+#include "imaging/Thumbnail.h"
 #include "platform/Autostart.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Graphics.h"
@@ -318,7 +319,16 @@ TPreset TForm1::CurrentPreset() const {
 }
 
 void TForm1::LoadPicture(TImageView* view, const QString& path) {
-    view->Picture()->LoadFromFile(path);
+    // The editor keeps the picture only at the size it shows it (sharp on a high-density
+    // screen); the whole picture is read, decoded as little as it can be, and let go.
+    TPicture picture;
+    picture.OnProgress = view->Image()->OnProgress;
+    picture.LoadFromFile(path);
+    const QSize box = (QSizeF(view->size()) * view->devicePixelRatioF()).toSize();
+    const std::unique_ptr<TThumbnail> thumbnail =
+        MakeThumbnail(picture.Graphic(), box, view->Image()->OnProgress);
+    view->Picture()->SetGraphic(thumbnail.get());
+    ReleaseFreedMemory();
 }
 
 void TForm1::StopAndFreeThread() {
@@ -629,6 +639,7 @@ void TForm1::Timer1Timer(QObject*) {
             if (!FBack->HasTarget())
                 FLastChange = ClockNow();
             FBack.reset();
+            ReleaseFreedMemory(); // the job's pictures are gone; the program may now sit idle
             return;
         }
         try {
