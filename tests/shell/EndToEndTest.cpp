@@ -5,8 +5,8 @@
 // the same preset.
 #include "X11Session.h"
 
-#include "toolkit/registry/Registry.h"
 #include "toolkit/SysUtils.h"
+#include "toolkit/registry/Registry.h"
 
 #include <QDir>
 #include <QFile>
@@ -256,6 +256,45 @@ TEST_F(EndToEnd, TrayMenuChangeNowAppliesTheNextPreset) {
     EXPECT_TRUE(rootShows(want, 30000));
     EXPECT_TRUE(QFile::exists(FSession->dataHome() + QStringLiteral("/Tapestrix.bmp")));
     EXPECT_TRUE(program.running());
+}
+
+TEST_F(EndToEnd, DesktopActionsReachTheRunningInstance) {
+    startSession();
+    makePictures();
+    writeSettings({}, Now());
+    const QImage want = expected(presets()[1]);
+    if (want.isNull())
+        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+    Program program(*FSession);
+    ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+
+    // "Change background now": the running instance changes the wallpaper and shows nothing.
+    Program changeNow(*FSession, {QStringLiteral("--change-now")});
+    EXPECT_TRUE(changeNow.endsWithZero(20000)) << changeNow.output().toStdString();
+    EXPECT_TRUE(rootShows(want, 30000));
+    EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty());
+
+    // "Show main window".
+    Program show(*FSession, {QStringLiteral("--show")});
+    EXPECT_TRUE(show.endsWithZero(20000)) << show.output().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return mainWindow().has_value(); }, 10000))
+        << "main window not shown";
+    EXPECT_EQ(FSession->trayIconsOf(kInstance).size(), 1u);
+    EXPECT_TRUE(program.running());
+}
+
+TEST_F(EndToEnd, ChangeNowStartsTheProgramWhenNoneRuns) {
+    startSession();
+    makePictures();
+    writeSettings({}, Now());
+    const QImage want = expected(presets()[1]);
+    if (want.isNull())
+        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+    Program program(*FSession, {QStringLiteral("--change-now")});
+    EXPECT_TRUE(rootShows(want, 30000)) << program.output().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+    EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty());
+    EXPECT_TRUE(program.running()) << "the program stays, as any start does";
 }
 
 TEST_F(EndToEnd, AutostartWithExitAppliesTheNextPresetAndEnds) {
