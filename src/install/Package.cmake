@@ -7,14 +7,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Tapestrix authors")
 set(CPACK_PACKAGE_CONTACT "The Tapestrix authors <tapestrix@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "compose desktop wallpapers and change them on a schedule")
+# The summary is the synopsis; this the extended description below it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "compose desktop wallpapers and change them on a schedule
-Tapestrix builds a wallpaper from a foreground picture, scaled to fit the
+    "Tapestrix builds a wallpaper from a foreground picture, scaled to fit the
 screen and centred, over a background: a second picture, tiled or stretched,
 or a solid colour. Pictures may be BMP, JPEG, ICO, EMF or WMF files.
 Combinations are kept as presets; Tapestrix changes the wallpaper every few
 minutes, at logon or on demand, and lives as an icon in the notification area.
-It sets the wallpaper on GNOME, KDE Plasma, XFCE, Cinnamon, MATE, LXQt, LXDE,
+It sets the wallpaper on GNOME, KDE Plasma, Xfce, Cinnamon, MATE, LXQt, LXDE,
 Deepin, sway, Hyprland and other X11 and Wayland desktops.
 The command tapestrix-compose composes the same wallpapers from scripts.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
