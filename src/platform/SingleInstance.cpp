@@ -43,6 +43,7 @@ std::optional<TSingleInstance::TRequest> requestOfLine(const QByteArray& line) {
             return request;
     return std::nullopt;
 }
+
 // A connection that has not sent its request by then is dropped.
 constexpr int kRequestTimeoutMs = 10000;
 
