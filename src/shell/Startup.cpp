@@ -197,6 +197,17 @@ void TfrmTapestrixStartup::RestoreInstance() {
     RunGuarded([this] { Showmainwindow1Click(this); });
 }
 
+void TfrmTapestrixStartup::HandleRequest(TSingleInstance::TRequest request) {
+    switch (request) {
+    case TSingleInstance::TRequest::Restore:
+        RestoreInstance();
+        break;
+    case TSingleInstance::TRequest::ChangeNow:
+        RunGuarded([this] { Changewallpapernow1Click(Changewallpapernow1); });
+        break;
+    }
+}
+
 void TfrmTapestrixStartup::Showmainwindow1Click(QObject*) {
     if (TForm1* form = MainWindow())
         form->ShowInFront();

@@ -156,6 +156,21 @@ protected:
         return QImage(out);
     }
 
+    // A session, the two pictures and the settings with `options`; `want` becomes the picture a
+    // change to the next preset (1) shows. It stays null when the test was skipped or failed.
+    void prepareChange(QImage* want, const std::vector<std::pair<QString, QString>>& options = {},
+                       double lastChange = Now()) {
+        startSession();
+        if (IsSkipped())
+            return;
+        ASSERT_NO_FATAL_FAILURE(makePictures());
+        writeSettings(options, lastChange);
+        const QImage picture = expected(presets()[1]);
+        if (picture.isNull())
+            GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+        *want = picture;
+    }
+
     // Waits until the root window's pixmap shows `image`.
     ::testing::AssertionResult rootShows(const QImage& image, int timeoutMs) {
         int64_t differing = -2;
@@ -286,12 +301,10 @@ TEST_F(EndToEnd, FirstStartShowsOnlyTheIconAndSecondStartShowsTheMainWindow) {
 }
 
 TEST_F(EndToEnd, TrayMenuChangeNowAppliesTheNextPreset) {
-    startSession();
-    makePictures();
-    writeSettings({}, Now());
-    const QImage want = expected(presets()[1]);
+    QImage want;
+    prepareChange(&want);
     if (want.isNull())
-        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+        return;
     Program program(*FSession);
     ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
     ASSERT_TRUE(chooseFromTrayMenu(QStringLiteral("n")));
@@ -300,15 +313,49 @@ TEST_F(EndToEnd, TrayMenuChangeNowAppliesTheNextPreset) {
     EXPECT_TRUE(program.running());
 }
 
+TEST_F(EndToEnd, DesktopActionsReachTheRunningInstance) {
+    QImage want;
+    prepareChange(&want);
+    if (want.isNull())
+        return;
+    Program program(*FSession);
+    ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+
+    // "Change background now": the running instance changes the wallpaper and shows nothing.
+    Program changeNow(*FSession, {QStringLiteral("--change-now")});
+    EXPECT_TRUE(changeNow.endsWithZero(20000)) << changeNow.output().toStdString();
+    EXPECT_TRUE(rootShows(want, 30000));
+    EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty());
+
+    // "Show main window".
+    Program show(*FSession, {QStringLiteral("--show")});
+    EXPECT_TRUE(show.endsWithZero(20000)) << show.output().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return mainWindow().has_value(); }, 10000))
+        << "main window not shown";
+    EXPECT_EQ(FSession->trayIconsOf(kInstance).size(), 1u);
+    EXPECT_TRUE(program.running());
+}
+
+TEST_F(EndToEnd, ChangeNowStartsTheProgramWhenNoneRuns) {
+    QImage want;
+    prepareChange(&want);
+    if (want.isNull())
+        return;
+    Program program(*FSession, {QStringLiteral("--change-now")});
+    EXPECT_TRUE(rootShows(want, 30000)) << program.output().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+    EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty());
+    EXPECT_TRUE(program.running()) << "the program stays, as any start does";
+}
+
 TEST_F(EndToEnd, AutostartWithExitAppliesTheNextPresetAndEnds) {
-    startSession();
-    makePictures();
-    writeSettings({{QStringLiteral("OnAutoStart"), QStringLiteral("1")},
+    QImage want;
+    prepareChange(&want,
+                  {{QStringLiteral("OnAutoStart"), QStringLiteral("1")},
                    {QStringLiteral("ExitAfterAutoStart"), QStringLiteral("1")}},
                   1.0);
-    const QImage want = expected(presets()[1]);
     if (want.isNull())
-        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+        return;
     const TDateTime before = Now();
     Program program(*FSession, {QStringLiteral("/autostart")});
     EXPECT_TRUE(program.endsWithZero(60000)) << program.output().toStdString();
@@ -329,14 +376,13 @@ TEST_F(EndToEnd, AutostartWithExitAppliesTheNextPresetAndEnds) {
 }
 
 TEST_F(EndToEnd, AutomationChangesTheWallpaperWhenTheIntervalIsDue) {
-    startSession();
-    makePictures();
-    writeSettings({{QStringLiteral("AutoChange"), QStringLiteral("1")},
+    QImage want;
+    prepareChange(&want,
+                  {{QStringLiteral("AutoChange"), QStringLiteral("1")},
                    {QStringLiteral("Interval"), QStringLiteral("60")}},
                   1.0); // 31 December 1899: long overdue
-    const QImage want = expected(presets()[1]);
     if (want.isNull())
-        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+        return;
     Program program(*FSession);
     ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
     // Nothing before the first tick...

@@ -193,6 +193,20 @@ TEST_F(Startup, ChangeNowAppliesTheNextPresetOfTheMainWindow) {
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join(QLatin1Char('\n')).toStdString();
 }
 
+TEST_F(Startup, RequestsOfALaterStartDoWhatTheTrayMenuDoes) {
+    FForm->FPresets = {TPreset{QString(), QStringLiteral("#FF"), false},
+                       TPreset{QString(), QStringLiteral("#FF0000"), false}};
+    FForm->FLastImage = 1;
+    FStartup->HandleRequest(TSingleInstance::TRequest::ChangeNow);
+    EXPECT_EQ(FForm->FLastImage, 0) << "the next preset, wrapping round";
+    EXPECT_FALSE(FForm->isVisible()) << "changing now shows no window";
+    ASSERT_TRUE(pumpUntil([&] { return !FForm->FBack && !FWallpaper->paths().isEmpty(); }, 20000));
+    FStartup->HandleRequest(TSingleInstance::TRequest::Restore);
+    EXPECT_TRUE(FForm->isVisible());
+    EXPECT_TRUE(FStartup->TrayIcon->isVisible());
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join(QLatin1Char('\n')).toStdString();
+}
+
 TEST_F(Startup, CommandsWithoutAMainWindowDoNothing) {
     FStartup->SetMainWindow(nullptr);
     TForm1* saved = Form1;
