@@ -320,14 +320,32 @@ TPreset TForm1::CurrentPreset() const {
 
 void TForm1::LoadPicture(TImageView* view, const QString& path) {
     // The editor keeps the picture only at the size it shows it (sharp on a high-density
-    // screen); the whole picture is read, decoded as little as it can be, and let go.
-    TPicture picture;
-    picture.OnProgress = view->Image()->OnProgress;
-    picture.LoadFromFile(path);
+    // screen); the whole picture is read, decoded as little as it can be, and let go. The file
+    // is read away from the GUI thread, which a read that never returns must not hold.
     const QSize box = (QSizeF(view->size()) * view->devicePixelRatioF()).toSize();
-    const std::unique_ptr<TThumbnail> thumbnail =
-        MakeThumbnail(picture.Graphic(), box, view->Image()->OnProgress);
-    view->Picture()->SetGraphic(thumbnail.get());
+    struct TLoaded {
+        std::unique_ptr<TThumbnail> Thumbnail;
+        std::vector<TProgressStage> Stages;
+    };
+    const auto loaded = std::make_shared<TLoaded>(); // outlives an abandoned read
+    RunOffTheGuiThread([path, box, loaded] {
+        TPicture picture;
+        picture.LoadFromFile(path);
+        loaded->Thumbnail =
+            MakeThumbnail(picture.Graphic(), box,
+                          [loaded](TObject*, TProgressStage stage, uint8_t, bool, const TRect&,
+                                   const QString&) { loaded->Stages.push_back(stage); });
+    });
+    TThumbnail* thumbnail = loaded->Thumbnail.get();
+    const std::vector<TProgressStage>& stages = loaded->Stages;
+    // The loading's progress, as the editor's picture reports it.
+    if (view->Image()->OnProgress && thumbnail) {
+        const TRect whole = Rect(0, 0, thumbnail->Width(), thumbnail->Height());
+        for (const TProgressStage stage : stages)
+            view->Image()->OnProgress(thumbnail, stage, stage == TProgressStage::psEnding ? 100 : 0,
+                                      false, whole, QString());
+    }
+    view->Picture()->SetGraphic(thumbnail);
     ReleaseFreedMemory();
 }
 
@@ -336,11 +354,23 @@ void TForm1::StopAndFreeThread() {
         return;
     try {
         FBack->Stop();
-        FBack->WaitFor();
+        WaitForStoppedThread();
     } catch (...) {
         // Errors of thread handling are not reported.
     }
     FBack.reset();
+}
+
+void TForm1::WaitForStoppedThread() {
+    // A stopped job ends within a row or a step; one stuck in a read that never returns (a
+    // stalled network mount) is let go, so that Stop and Exit always end it. Its object stays
+    // allocated for the thread that still runs on it.
+    constexpr int kStuckJobMs = 3000;
+    if (!FBack->WaitFor(kStuckJobMs)) {
+        static auto* abandoned = new std::vector<BackBack*>; // reachable, never freed
+        FBack->Abandon();
+        abandoned->push_back(FBack.release());
+    }
 }
 
 void TForm1::StartThread(const TPreset& preset, bool preview) {
@@ -619,7 +649,7 @@ void TForm1::BitBtn5Click(QObject*) {
         return;
     try {
         FBack->Stop();
-        FBack->WaitFor();
+        WaitForStoppedThread();
         FBack.reset();
         StatusBar1->SetSimpleText(QStringLiteral("Stopped!"));
     } catch (...) {

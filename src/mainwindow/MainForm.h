@@ -151,6 +151,7 @@ private:
     void DoClose(TCloseAction& action);
     // Stops, waits for and frees the drawing thread; errors are swallowed.
     void StopAndFreeThread();
+    void WaitForStoppedThread();
     void StartThread(const TPreset& preset, bool preview);
     void AutomaticStart();
     bool MatchesEditors(const TPreset& preset) const;

@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/codecs/BmpCodec.h"
+#include "toolkit/codecs/PictureFile.h"
 #include "toolkit/widgets/AppEvents.h"
 #include "worker/BackWallpaper.h"
 
@@ -12,9 +13,13 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <utility>
 
 using namespace mainwindowtest;
@@ -514,4 +519,57 @@ TEST_F(MainWindowTest, AnAutomaticStartKeepsTheWindowHidden) {
     EXPECT_TRUE(plain->isVisible());
     EXPECT_FALSE(plain->FBack);
     plain->hide();
+}
+
+// A picture whose read never returns (a stalled network mount): Stop and Exit still end the
+// drawing, and the window keeps answering while an editor waits for such a picture.
+TEST_F(MainWindowTest, AReadThatNeverReturnsHoldsNeitherStopNorExitNorTheWindow) {
+    const QString stalled = WritePatternBmp(FPictures, "stalled.bmp", 40, 30);
+    auto form = NewForm();
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    SetPictureReadHook([&](const QString& file) {
+        if (file != stalled)
+            return;
+        std::unique_lock<std::mutex> lock(mutex);
+        released.wait(lock, [&] { return release; });
+    });
+    const auto unblock = [&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            release = true;
+        }
+        released.notify_all();
+        SetPictureReadHook(nullptr);
+    };
+    // The editors' load waits in an event loop that still runs timers; the program can end.
+    bool ticked = false;
+    QTimer::singleShot(100, [&] { ticked = true; });
+    QTimer::singleShot(400, [] { ApplicationTerminate(); });
+    QueueDialogAnswer(stalled);
+    EXPECT_THROW(form->BtnBrowseFClick(nullptr), EAbort);
+    EXPECT_TRUE(ticked);
+    ResetApplicationTerminate();
+    const int terminations = FTerminations;
+
+    for (const bool exit : {false, true}) {
+        form->BtnClearForeClick(nullptr);
+        TPreset preset;
+        preset.Foreground = stalled;
+        form->FBack = std::make_unique<BackBack>(preset, nullptr);
+        form->FBack->Resume();
+        const auto started = std::chrono::steady_clock::now();
+        if (exit)
+            form->BtnExitClick(nullptr);
+        else
+            form->BitBtn5Click(nullptr);
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_FALSE(form->FBack);
+        EXPECT_LT(took, std::chrono::seconds(10));
+        if (!exit)
+            EXPECT_EQ(form->StatusBar1->SimpleText(), "Stopped!");
+    }
+    EXPECT_EQ(FTerminations, terminations + 1);
+    unblock(); // the abandoned jobs end by themselves now
 }

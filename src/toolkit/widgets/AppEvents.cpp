@@ -3,10 +3,15 @@
 #include "toolkit/SysUtils.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -99,4 +104,39 @@ void SetTerminateAction(std::function<void()> action) {
 
 void ResetApplicationTerminate() {
     gTerminateRequested.store(false);
+}
+
+void RunOffTheGuiThread(std::function<void()> work) {
+    struct TShared {
+        std::function<void()> Work;
+        std::exception_ptr Error;
+        std::atomic<bool> Done{false};
+    };
+    auto shared = std::make_shared<TShared>();
+    shared->Work = std::move(work);
+    std::thread([shared] {
+        try {
+            shared->Work();
+        } catch (...) {
+            shared->Error = std::current_exception();
+        }
+        shared->Done.store(true);
+    }).detach();
+    // Most work ends at once: the program takes no events in between.
+    for (int i = 0; i < 100 && !shared->Done.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (!shared->Done.load()) {
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (shared->Done.load() || ApplicationTerminateRequested())
+                loop.quit();
+        });
+        poll.start(20);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (!shared->Done.load())
+        throw EAbort(QStringLiteral("The program is ending"));
+    if (shared->Error)
+        std::rethrow_exception(shared->Error);
 }

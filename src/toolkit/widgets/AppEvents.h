@@ -38,6 +38,13 @@ template <class F> auto Guarded(F handler) {
     return [handler = std::move(handler)]() { RunGuarded(handler); };
 }
 
+// Runs work on a thread of its own and waits for it: at first without taking events, then, if
+// it takes longer (a read from a stalled network mount), in a local event loop that keeps the
+// windows drawn and the program able to end, though user input waits. Returns work's result or
+// re-raises its error; when the application is asked to end meanwhile, the work is left to
+// finish by itself and EAbort is raised. work must not use the caller's objects.
+void RunOffTheGuiThread(std::function<void()> work);
+
 // Asks the application to end: the message loop ends as soon as it runs (at once when it is
 // running, at its start when the request comes before it). Tests replace the action.
 void ApplicationTerminate();
