@@ -1,6 +1,15 @@
 #include "toolkit/codecs/Orientation.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
+
+namespace {
+
+// Rows decoded per step.
+constexpr int kChunkRows = 16;
+
+} // namespace
 
 int ValidOrientation(int orientation) {
     return orientation >= 1 && orientation <= 8 ? orientation : 1;
@@ -50,4 +59,31 @@ void PlaceStoredRow(const uint8_t* row, int y, QSize stored, int orientation, in
         std::memcpy(bits + bytesPerLine * line + ptrdiff_t(size_t(column) * bpp),
                     row + size_t(x) * bpp, bpp);
     }
+}
+
+bool DecodeUpright(QImage& image, QSize stored, int orientation, int bytesPerPixel,
+                   const std::function<bool(uint8_t* const* rows, int count)>& readRows,
+                   const std::function<void(uint8_t* row, int width)>& finishRow) {
+    orientation = ValidOrientation(orientation);
+    const bool inPlace = orientation == 1;
+    const size_t rowBytes = size_t(stored.width()) * size_t(bytesPerPixel);
+    std::vector<uint8_t> chunk;
+    if (!inPlace)
+        chunk.resize(rowBytes * kChunkRows);
+    uint8_t* rows[kChunkRows];
+    for (int y = 0; y < stored.height(); y += kChunkRows) {
+        const int n = std::min(kChunkRows, stored.height() - y);
+        for (int i = 0; i < n; ++i)
+            rows[i] = inPlace ? image.scanLine(y + i) : chunk.data() + size_t(i) * rowBytes;
+        if (!readRows(rows, n))
+            return false;
+        for (int i = 0; i < n; ++i) {
+            if (finishRow)
+                finishRow(rows[i], stored.width());
+            if (!inPlace)
+                PlaceStoredRow(rows[i], y + i, stored, orientation, bytesPerPixel, image.bits(),
+                               image.bytesPerLine());
+        }
+    }
+    return true;
 }
