@@ -4,7 +4,6 @@
 #include "IccTestProfiles.h"
 
 #include <gtest/gtest.h>
-#include <lcms2.h>
 
 #include <cmath>
 #include <string>
@@ -24,30 +23,6 @@ std::vector<uint8_t> GridBgr(int levels) {
                 for (int v : {b, g, r})
                     bgr.push_back(uint8_t(v * 255 / (levels - 1)));
     return bgr;
-}
-
-QByteArray LinkProfile() {
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = cmsCreateTransform(srgb, TYPE_RGB_8, srgb, TYPE_RGB_8, 0, 0);
-    cmsHPROFILE link = cmsTransform2DeviceLink(t, 4.3, 0);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(link, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(link, bytes.data(), &size);
-    cmsCloseProfile(link);
-    cmsDeleteTransform(t);
-    cmsCloseProfile(srgb);
-    return bytes;
-}
-
-QByteArray LabProfile() {
-    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(lab, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(lab, bytes.data(), &size);
-    cmsCloseProfile(lab);
-    return bytes;
 }
 
 TEST(ColorProfile, SrgbIsRecognisedByWhatTheProfileDoes) {

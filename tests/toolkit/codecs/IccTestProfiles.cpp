@@ -210,6 +210,19 @@ QByteArray SrgbGreyProfile() {
     return Save(profile, 4.3);
 }
 
+QByteArray LinkProfile() {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = cmsCreateTransform(srgb, TYPE_RGB_8, srgb, TYPE_RGB_8, 0, 0);
+    cmsHPROFILE link = cmsTransform2DeviceLink(transform, 4.3, 0);
+    cmsDeleteTransform(transform);
+    cmsCloseProfile(srgb);
+    return Save(link, 4.3);
+}
+
+QByteArray LabProfile() {
+    return Save(cmsCreateLab4Profile(nullptr), 4.3);
+}
+
 std::array<double, 3> CmykToLab(double c, double m, double y, double k) {
     return {100 - 20 * c - 20 * m - 10 * y - 50 * k, 55 * m - 45 * c - 5 * y,
             60 * y - 35 * c - 15 * m};

@@ -36,6 +36,9 @@ QByteArray SrgbGreyProfile();
 // A version 2 CMYK output profile whose A2B0 table is CmykToLab exactly (it is linear, so the
 // table's interpolation adds nothing).
 QByteArray CmykProfile();
+// Profiles that describe no device's colours: a device link (sRGB to sRGB), and Lab.
+QByteArray LinkProfile();
+QByteArray LabProfile();
 // The Lab colour the CMYK profile gives to ink amounts 0..1.
 std::array<double, 3> CmykToLab(double c, double m, double y, double k);
 
