@@ -20,10 +20,11 @@ bool OrientationSwapsSides(int orientation);
 // The upright size of a picture stored as stored.width() x stored.height().
 QSize OrientedSize(QSize stored, int orientation);
 
-// Writes stored row y (stored.width() pixels of bytesPerPixel bytes) to its upright place in the
-// image at bits (upright size, bytesPerLine per row).
-void PlaceStoredRow(const uint8_t* row, int y, QSize stored, int orientation, int bytesPerPixel,
-                    uint8_t* bits, ptrdiff_t bytesPerLine);
+// Writes stored rows y .. y + count - 1 (stored.width() pixels of bytesPerPixel bytes each) to
+// their upright places in the image at bits (upright size, bytesPerLine per row). Rows that
+// become columns are placed a few at a time, column by column.
+void PlaceStoredRows(const uint8_t* const* rows, int count, int y, QSize stored, int orientation,
+                     int bytesPerPixel, uint8_t* bits, ptrdiff_t bytesPerLine);
 
 // Decodes a picture stored as stored.width() x stored.height() pixels of bytesPerPixel bytes into
 // image, allocated at the upright size: readRows(rows, count) writes the next count stored rows,

@@ -3,6 +3,7 @@
 #include "toolkit/codecs/CodecImage.h"
 #include "IccTestProfiles.h"
 #include "toolkit/codecs/ColorProfile.h"
+#include "toolkit/codecs/Orientation.h"
 
 #include <gtest/gtest.h>
 
@@ -130,12 +131,14 @@ TEST(CodecImage, EveryOrientationIsShownUprightOpaqueAndTransparent) {
         for (int orientation = 0; orientation <= 9; ++orientation) { // 0 and 9 count as 1
             SCOPED_TRACE(testing::Message()
                          << "orientation " << orientation << ", alpha " << alpha);
-            FakeCodec fake;
+            FakeCodec fake; // odd sides, over more than one chunk of rows
+            fake.Picture.Width = 23;
+            fake.Picture.Height = 37;
             fake.Picture.Alpha = alpha;
             fake.Picture.Orientation = orientation;
             const auto image = fake.Load();
             const bool swapped = orientation >= 5 && orientation <= 8;
-            const int w = swapped ? 16 : 24, h = swapped ? 24 : 16;
+            const int w = swapped ? 37 : 23, h = swapped ? 23 : 37;
             EXPECT_EQ(image->Width(), w);
             EXPECT_EQ(image->Height(), h);
             EXPECT_EQ(image->Transparent(), alpha);
@@ -152,6 +155,37 @@ TEST(CodecImage, EveryOrientationIsShownUprightOpaqueAndTransparent) {
                         << "at " << x << "," << y;
                 }
         }
+}
+
+TEST(CodecImage, RowsArePlacedUprightManyAtATime) {
+    FakePicture picture;
+    picture.Width = 23;
+    picture.Height = 37;
+    picture.Alpha = true;
+    std::vector<std::vector<uint8_t>> stored(37);
+    std::vector<const uint8_t*> rows;
+    for (int y = 0; y < 37; ++y) {
+        for (int x = 0; x < 23; ++x) {
+            const TPixel p = picture.Pixel(x, y);
+            stored[size_t(y)].insert(stored[size_t(y)].end(), p.begin(), p.end());
+        }
+        rows.push_back(stored[size_t(y)].data());
+    }
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const QSize upright = orientation >= 5 ? QSize(37, 23) : QSize(23, 37);
+        QImage image(upright, QImage::Format_ARGB32);
+        // Rows 0..2 alone, then the other 34 in one call.
+        PlaceStoredRows(rows.data(), 3, 0, QSize(23, 37), orientation, 4, image.bits(),
+                        image.bytesPerLine());
+        PlaceStoredRows(rows.data() + 3, 34, 3, QSize(23, 37), orientation, 4, image.bits(),
+                        image.bytesPerLine());
+        for (int y = 0; y < upright.height(); ++y)
+            for (int x = 0; x < upright.width(); ++x) {
+                const QPoint s = StoredAt(orientation, x, y, upright.width(), upright.height());
+                ASSERT_EQ(Held(image, x, y), picture.Pixel(s.x(), s.y()))
+                    << "orientation " << orientation << " at " << x << "," << y;
+            }
+    }
 }
 
 TEST(CodecImage, PremultipliesEveryColourAndAlphaExactly) {
