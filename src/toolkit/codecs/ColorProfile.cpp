@@ -95,17 +95,20 @@ public:
             cmsDoTransform(FTransform, from, to, cmsUInt32Number(count));
     }
 
-    // The transform from the profile's pixels of inputFormat to sRGB pixels of outputFormat, or
-    // nullptr when Little CMS cannot make it.
+    enum class TTarget { Srgb, Lab };
+
+    // The transform from the profile's pixels of inputFormat to sRGB or Lab (D50) pixels of
+    // outputFormat, or nullptr when Little CMS cannot make it.
     static std::unique_ptr<TLcmsTransform> Make(TOpenProfile source, cmsUInt32Number inputFormat,
-                                                cmsUInt32Number outputFormat,
-                                                cmsUInt32Number flags) {
+                                                TTarget target, cmsUInt32Number outputFormat,
+                                                cmsUInt32Number flags = 0) {
         const cmsContext context = source.Context->Handle();
-        const TProfile srgb(cmsCreate_sRGBProfileTHR(context));
-        if (!source.Profile || !srgb)
+        const TProfile to(target == TTarget::Srgb ? cmsCreate_sRGBProfileTHR(context)
+                                                  : cmsCreateLab4ProfileTHR(context, nullptr));
+        if (!source.Profile || !to)
             return nullptr;
         cmsHTRANSFORM transform = cmsCreateTransformTHR(context, source.Profile.get(), inputFormat,
-                                                        srgb.get(), outputFormat, kIntent, flags);
+                                                        to.get(), outputFormat, kIntent, flags);
         if (!transform)
             return nullptr;
         return std::make_unique<TLcmsTransform>(std::move(source.Context), transform);
@@ -165,16 +168,12 @@ public:
         : FToLab(std::move(toLab)), FBytesPerPixel(bytesPerPixel) {}
 
     static std::unique_ptr<TLabPath> Make(TOpenProfile profile, cmsUInt32Number inputFormat) {
-        const cmsContext context = profile.Context->Handle();
-        const TProfile lab(cmsCreateLab4ProfileTHR(context, nullptr));
-        if (!profile.Profile || !lab)
-            return nullptr;
-        cmsHTRANSFORM transform = cmsCreateTransformTHR(context, profile.Profile.get(), inputFormat,
-                                                        lab.get(), TYPE_Lab_16, kIntent, 0);
-        if (!transform)
+        std::unique_ptr<TLcmsTransform> toLab = TLcmsTransform::Make(
+            std::move(profile), inputFormat, TLcmsTransform::TTarget::Lab, TYPE_Lab_16);
+        if (!toLab)
             return nullptr;
         return std::make_unique<TLabPath>(
-            std::make_unique<TLcmsTransform>(std::move(profile.Context), transform),
+            std::move(toLab),
             int(T_BYTES(inputFormat) * (T_CHANNELS(inputFormat) + T_EXTRA(inputFormat))));
     }
 
@@ -336,20 +335,15 @@ TLabToSrgb::TLabToSrgb() : FEncode(size_t(kSteps) + 1) {
 // values: Little CMS's 8-bit grey path is a level off near black). The three channels of a
 // neutral grey differ by rounding at most; their mean is taken.
 std::unique_ptr<TColorTransform> GreyTransform(TOpenProfile profile, TRowLayout layout) {
-    const cmsContext context = profile.Context->Handle();
-    const TProfile lab(cmsCreateLab4ProfileTHR(context, nullptr));
-    if (!profile.Profile || !lab)
+    const std::unique_ptr<TLcmsTransform> transform = TLcmsTransform::Make(
+        std::move(profile), TYPE_GRAY_FLT, TLcmsTransform::TTarget::Lab, TYPE_Lab_DBL);
+    if (!transform)
         return nullptr;
-    cmsHTRANSFORM toLab = cmsCreateTransformTHR(context, profile.Profile.get(), TYPE_GRAY_FLT,
-                                                lab.get(), TYPE_Lab_DBL, kIntent, 0);
-    if (!toLab)
-        return nullptr;
-    const TLcmsTransform transform(std::move(profile.Context), toLab);
     std::array<float, 256> grey{};
     std::array<cmsCIELab, 256> labs{};
     for (size_t v = 0; v < 256; ++v)
         grey[v] = float(v) / 255.0f;
-    transform.Run(grey.data(), labs.data(), 256);
+    transform->Run(grey.data(), labs.data(), 256);
     std::array<uint8_t, 256> curve{};
     for (size_t v = 0; v < 256; ++v) {
         uint8_t bgr[3];
@@ -386,7 +380,8 @@ std::unique_ptr<TColorTransform> TColorTransform::ToSrgb(const QByteArray& iccPr
         return std::make_unique<TRgbTableTransform>(std::move(path), layout);
     }
     std::unique_ptr<TLcmsTransform> transform =
-        TLcmsTransform::Make(std::move(profile), format, format, alpha ? cmsFLAGS_COPY_ALPHA : 0);
+        TLcmsTransform::Make(std::move(profile), format, TLcmsTransform::TTarget::Srgb, format,
+                             alpha ? cmsFLAGS_COPY_ALPHA : 0);
     if (!transform)
         return nullptr;
     return std::make_unique<TRgbTransform>(std::move(transform));
