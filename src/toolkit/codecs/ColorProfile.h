@@ -7,11 +7,10 @@
 // kSrgbColorantTolerance of sRGB's and whose three tone curves stay within half an 8-bit level
 // of sRGB's curve (the test colour-managed image libraries use for "this curve is sRGB's"), or a
 // grey profile whose tone curve does. Profiles are converted with the perceptual intent (the
-// table a profile has for pictures; matrix/TRC profiles convert alike in every intent), with
-// the black point compensation Little CMS applies to it towards its version 4 sRGB. Matrix/TRC
-// profiles go through Little CMS's matrix-shaper transform; profiles with tables go to Lab with
-// Little CMS and from Lab to sRGB exactly here. Grey profiles become one curve applied to each
-// of blue, green and red, so that grey pictures are converted exactly as grey and a colour
+// table a profile has for pictures; matrix/TRC profiles convert alike in every intent).
+// Matrix/TRC profiles go through Little CMS's matrix-shaper transform; profiles with tables go to
+// Lab with Little CMS and from Lab to sRGB exactly here. Grey profiles become one curve applied to
+// each of blue, green and red, so that grey pictures are converted exactly as grey and a colour
 // picture wrongly tagged keeps its colours. CMYK profiles are used through TCmykTransform by the
 // readers that still have the CMYK samples; Lab, device-link, abstract and named-colour
 // profiles are ignored.
