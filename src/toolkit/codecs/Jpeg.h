@@ -31,9 +31,8 @@ public:
     int Height() const override { return FHeight; }
 
     // Reads the whole file and parses its header (size, colour space, orientation, profile). A
-    // damaged header, a
-    // 12-bit file or a size above the pixel limit raise an error naming the file; the pixel
-    // data is only checked when it is decoded.
+    // damaged header, a 12-bit file or a size above the pixel limit raise an error naming the
+    // file; the pixel data (and the profile) are only checked when it is decoded.
     void LoadFromFile(const QString& fileName) override;
     void LoadFromBytes(const QByteArray& data, const QString& name) override;
 

@@ -61,8 +61,8 @@ public:
     bool Start();
     // Decodes the next count rows into rows[0 .. count), each Width() x 3 bytes: blue, green, red.
     // CMYK and YCCK pictures are converted (the inverted form Adobe writes is recognised) by the
-    // converter set, else plainly (each colour times the black's complement). Data
-    // that ends early is a failure, not grey rows. False on failure.
+    // converter set, else plainly (each colour times the black's complement). Data that ends
+    // early is a failure, not grey rows. False on failure.
     bool ReadRows(uint8_t* const* rows, int count);
     int NextRow() const; // the row ReadRows decodes next
 
