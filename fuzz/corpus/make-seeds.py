@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the fuzz targets' seed corpora: small BMP, JPEG and ICO files made from scratch.
+"""Writes the fuzz targets' seed corpora: small BMP, JPEG and ICO files and EXIF blocks made from
+scratch (some JPEGs with an EXIF orientation and an ICC profile).
 
     fuzz/corpus/make-seeds.py          (needs cjpeg from libjpeg-turbo-progs for the JPEGs)
 """
@@ -184,7 +185,67 @@ def make_jpegs():
             subprocess.run(["cjpeg", "-quality", "60"] + args + ["-outfile", out, ppm], check=True)
 
 
+def tiff(big, entries, next_ifd=0):
+    """A TIFF block whose first directory (at 8) holds entries of (tag, type, count, value)."""
+    e = ">" if big else "<"
+    out = (b"MM" if big else b"II") + struct.pack(e + "HI", 42, 8) + struct.pack(e + "H", len(entries))
+    for tag, kind, count, value in entries:
+        packed = struct.pack(e + "HH", value, 0) if kind == 3 else struct.pack(e + "I", value)
+        out += struct.pack(e + "HHI", tag, kind, count) + packed
+    return out + struct.pack(e + "I", next_ifd)
+
+
+def exif(orientation, big=False):
+    return b"Exif\0\0" + tiff(big, [(0x010F, 2, 4, 0), (0x0112, 3, 1, orientation),
+                                     (0x8769, 4, 1, 0)])
+
+
+def icc_profile(gamma=2.2):
+    """A version 2 RGB display profile: Adobe RGB (1998)'s D50 colorants and a pure gamma."""
+    def xyz(x, y, z):
+        return b"XYZ \0\0\0\0" + struct.pack(">iii", *(round(v * 65536) for v in (x, y, z)))
+    curve = b"curv\0\0\0\0" + struct.pack(">IH", 1, round(gamma * 256)) + b"\0\0"
+    tags = [(b"wtpt", xyz(0.9642, 1.0, 0.8249)), (b"rXYZ", xyz(0.6097, 0.3111, 0.0195)),
+            (b"gXYZ", xyz(0.2053, 0.6257, 0.0609)), (b"bXYZ", xyz(0.1492, 0.0632, 0.7446)),
+            (b"rTRC", curve), (b"gTRC", curve), (b"bTRC", curve)]
+    offset = 128 + 4 + 12 * len(tags)
+    table, body = struct.pack(">I", len(tags)), b""
+    for sig, data in tags:
+        table += sig + struct.pack(">II", offset + len(body), len(data))
+        body += data
+    size = offset + len(body)
+    header = struct.pack(">I4sI4s4s4s", size, b"none", 0x02100000, b"mntr", b"RGB ", b"XYZ ")
+    header += bytes(12) + b"acsp" + bytes(24) + struct.pack(">I", 0)
+    header += struct.pack(">iii", round(0.9642 * 65536), 65536, round(0.8249 * 65536))
+    header += bytes(128 - len(header))
+    return header + table + body
+
+
+def app(marker, payload):
+    return bytes((0xFF, marker)) + struct.pack(">H", len(payload) + 2) + payload
+
+
+def icc_markers(profile, pieces):
+    step = -(-len(profile) // pieces)
+    chunks = [profile[i:i + step] for i in range(0, len(profile), step)]
+    return b"".join(app(0xE2, b"ICC_PROFILE\0" + bytes((i + 1, len(chunks))) + c)
+                    for i, c in enumerate(chunks))
+
+
+def make_exif_and_profiles():
+    write("exif", "little-6.exif", exif(6))
+    write("exif", "big-8.exif", exif(8, big=True))
+    write("exif", "bare-3.tiff", tiff(False, [(0x0112, 3, 1, 3)], next_ifd=26))
+    write("exif", "long-5.tiff", tiff(True, [(0x0100, 4, 1, 640), (0x0112, 4, 1, 5)]))
+    with open(os.path.join(HERE, "jpeg", "baseline.jpg"), "rb") as f:
+        jpeg = f.read()
+    write("jpeg", "exif-icc.jpg", jpeg[:2] + app(0xE1, exif(6)) + icc_markers(icc_profile(), 1) + jpeg[2:])
+    write("jpeg", "icc-two-markers.jpg", jpeg[:2] + icc_markers(icc_profile(1.8), 2) + jpeg[2:])
+    write("jpeg", "exif-big-8.jpg", jpeg[:2] + app(0xE1, exif(8, big=True)) + jpeg[2:])
+
+
 if __name__ == "__main__":
     make_bmps()
     make_icos()
     make_jpegs()
+    make_exif_and_profiles()
