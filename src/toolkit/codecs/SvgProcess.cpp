@@ -93,39 +93,25 @@ QString CleanMessage(QString why) {
     return why.trimmed();
 }
 
-// Runs the renderer with the arguments after the limits and returns its answer line, or raises.
-QString Run(const char* command, const std::vector<std::string>& arguments, const TSource& source,
-            int pixelsFd, int64_t pixels, const QString& name, int cpuSeconds) {
-    const QString program = RendererPath();
-    const QByteArray path = QFile::encodeName(program);
-    const int64_t memory = kBaseMemory + kSurfacesPerDrawing * 4 * pixels;
-    std::vector<std::string> args{kProgramName, command, std::to_string(cpuSeconds),
-                                  std::to_string(memory)};
-    args.insert(args.end(), arguments.begin(), arguments.end());
+// Starts the renderer with its output on output, the source and the pixels (when >= 0) on their
+// descriptors, nothing else open, and every signal at its default (the processor-time limit ends
+// it with SIGXCPU whatever this program does with that signal).
+pid_t Spawn(const QString& program, std::vector<std::string>& args, int output, int source,
+            int pixels, const QString& name) {
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        CannotRun(name, ErrnoText(errno));
-    TFd reader(High(ends[0])), writer(High(ends[1]));
-    if (reader.Get() < 0 || writer.Get() < 0)
-        CannotRun(name, ErrnoText(errno));
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writer.Get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, output, 1);
     // Library diagnostics go nowhere.
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, source.Fd(), kSourceFd);
-    if (pixelsFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, pixelsFd, kPixelsFd);
+    posix_spawn_file_actions_adddup2(&actions, source, kSourceFd);
+    if (pixels >= 0)
+        posix_spawn_file_actions_adddup2(&actions, pixels, kPixelsFd);
     posix_spawn_file_actions_addclosefrom_np(&actions, kPixelsFd + 1);
-    // Default actions and no blocked signals, whatever this program does with them: the
-    // processor-time limit ends the renderer with SIGXCPU.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t all, none;
@@ -135,19 +121,19 @@ QString Run(const char* command, const std::vector<std::string>& arguments, cons
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    const int spawned =
-        ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), environ);
+    const int spawned = ::posix_spawn(&pid, QFile::encodeName(program).constData(), &actions,
+                                      &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    writer.Reset();
     if (spawned != 0)
         CannotRun(name, QStringLiteral("the SVG renderer \"%1\" cannot be started (%2)")
                             .arg(QDir::toNativeSeparators(program), ErrnoText(spawned)));
+    return pid;
+}
 
-    // The answer, until the renderer closes its end (it ends) or its time is up.
-    const auto deadline =
-        TClock::now() + std::chrono::seconds(kWallFactor * cpuSeconds) + kWallAllowance;
-    QByteArray answer;
+// Reads the renderer's answer until it closes its output and waits for its end, killing it at
+// the deadline. Returns true when it was killed for that.
+bool Collect(pid_t pid, int reader, TClock::time_point deadline, QByteArray* answer, int* status) {
     bool late = false;
     for (;;) {
         const auto left =
@@ -156,26 +142,25 @@ QString Run(const char* command, const std::vector<std::string>& arguments, cons
             late = true;
             break;
         }
-        pollfd wait{reader.Get(), POLLIN, 0};
+        pollfd wait{reader, POLLIN, 0};
         const int ready = ::poll(&wait, 1, int(std::min<int64_t>(left.count(), 1000)));
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0)
             continue;
         char buffer[512];
-        const ssize_t n = ::read(reader.Get(), buffer, sizeof buffer);
+        const ssize_t n = ::read(reader, buffer, sizeof buffer);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n <= 0)
             break;
-        if (answer.size() < 4096)
-            answer.append(buffer, qsizetype(n));
+        if (answer->size() < 4096)
+            answer->append(buffer, qsizetype(n));
     }
-    int status = 0;
     if (late)
         ::kill(pid, SIGKILL);
     for (;;) {
-        const pid_t done = ::waitpid(pid, &status, late ? 0 : WNOHANG);
+        const pid_t done = ::waitpid(pid, status, late ? 0 : WNOHANG);
         if (done == pid)
             break;
         if (done < 0 && errno == EINTR)
@@ -190,6 +175,31 @@ QString Run(const char* command, const std::vector<std::string>& arguments, cons
             ::usleep(1000);
         }
     }
+    return late;
+}
+
+// Runs the renderer with the arguments after the limits and returns its answer line, or raises.
+QString Run(const char* command, const std::vector<std::string>& arguments, const TSource& source,
+            int pixelsFd, int64_t pixels, const QString& name, int cpuSeconds) {
+    const QString program = RendererPath();
+    const int64_t memory = kBaseMemory + kSurfacesPerDrawing * 4 * pixels;
+    std::vector<std::string> args{kProgramName, command, std::to_string(cpuSeconds),
+                                  std::to_string(memory)};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        CannotRun(name, ErrnoText(errno));
+    TFd reader(High(ends[0])), writer(High(ends[1]));
+    if (reader.Get() < 0 || writer.Get() < 0)
+        CannotRun(name, ErrnoText(errno));
+    const pid_t pid = Spawn(program, args, writer.Get(), source.Fd(), pixelsFd, name);
+    writer.Reset();
+    QByteArray answer;
+    int status = 0;
+    const bool late =
+        Collect(pid, reader.Get(),
+                TClock::now() + std::chrono::seconds(kWallFactor * cpuSeconds) + kWallAllowance,
+                &answer, &status);
 
     const QString seconds = QStringLiteral("%1 second%2")
                                 .arg(cpuSeconds)

@@ -510,3 +510,50 @@ TEST_F(SvgTest, ComposedAtTheFittedSizeOnA4KWallpaper) {
     }
     EXPECT_EQ(off, 0) << "pixels unlike rsvg-convert's drawing at 2880 x 2160 over the background";
 }
+
+TEST_F(SvgTest, RendererFailuresAreReportedNeverWaitedOn) {
+    // Renderers that stand in for one that crashes, answers nothing, hangs without using the
+    // processor (only the wall-clock limit ends it) or is missing.
+    const struct {
+        const char* What;
+        QByteArray Script; // empty: no program
+        QString Why;
+    } cases[] = {
+        {"crashes", "kill -SEGV $$",
+         QStringLiteral("is not valid: reading it failed: the SVG "
+                        "renderer stopped with signal 11")},
+        {"says nothing", "exit 0",
+         QStringLiteral("cannot be drawn: the SVG renderer \"%1\" gave "
+                        "no answer (exit status 0)")},
+        {"hangs", "exec sleep 600",
+         QStringLiteral("is not valid: reading it takes longer than "
+                        "the 1 second allowed")},
+        {"is missing", "",
+         QStringLiteral("cannot be drawn: the SVG renderer \"%1\" cannot be "
+                        "started (No such file or directory)")},
+    };
+    const QByteArray saved = qgetenv("TAPESTRIX_SVG_RENDER");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const QString program = FDir.filePath(QStringLiteral("renderer-") + c.What);
+        if (!c.Script.isEmpty()) {
+            Write(QFileInfo(program).fileName(), "#!/bin/sh\n" + c.Script + "\n");
+            QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
+        }
+        qputenv("TAPESTRIX_SVG_RENDER", QFile::encodeName(program));
+        QElapsedTimer timer;
+        timer.start();
+        TSvgImage svg;
+        svg.SetTimeLimit(1);
+        const QString error = ErrorOf<EInvalidGraphic>(
+            [&] { svg.LoadFromBytes(kDrawing, QStringLiteral("drawing.svg")); });
+        EXPECT_TRUE(
+            error.startsWith(QStringLiteral("SVG image \"drawing.svg\" ") + c.Why.arg(program)))
+            << error.toStdString();
+        EXPECT_LT(timer.elapsed(), (3 * 1 + 2 + 5) * 1000);
+    }
+    if (saved.isNull())
+        qunsetenv("TAPESTRIX_SVG_RENDER");
+    else
+        qputenv("TAPESTRIX_SVG_RENDER", saved);
+}
