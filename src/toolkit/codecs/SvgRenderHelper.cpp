@@ -7,6 +7,7 @@
 
 #include <librsvg/rsvg.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
@@ -29,6 +30,10 @@
 namespace {
 
 using namespace svgrender;
+
+// Cairo takes surfaces of up to 32767 pixels a side, but draws gradients on one that large as
+// nothing: tiles stay well below.
+constexpr int64_t kTileSide = 16384;
 
 [[noreturn]] void Fail(const std::string& why) {
     std::string line = "error " + why;
@@ -223,23 +228,28 @@ void Render(RsvgHandle* handle, char** arg) {
     auto* pixels = static_cast<unsigned char*>(MapWhole(kPixelsFd, PROT_READ | PROT_WRITE, &size));
     if (size != size_t(columns) * size_t(rows) * 4)
         Fail("the pixel buffer does not fit the drawing");
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(
-        pixels, CAIRO_FORMAT_ARGB32, int(columns), int(rows), int(columns * 4));
-    // The part's place as the surface's offset, not a translation of the drawing: cairo and
-    // pixman then sample gradients and pictures at the same places as in the whole drawing.
-    cairo_surface_set_device_offset(surface, -double(left), -double(top));
-    cairo_t* cr = cairo_create(surface);
-    cairo_scale(cr, targetWidth / width, targetHeight / height);
-    cairo_translate(cr, -x, -y);
+    // A larger part is drawn in tiles, each a surface over its place in the buffer, offset to its
+    // place in the whole drawing.
     const RsvgRectangle viewport{0, 0, viewportWidth, viewportHeight};
-    GError* error = nullptr;
-    if (!rsvg_handle_render_document(handle, cr, &viewport, &error))
-        Fail(error);
-    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS)
-        Fail(cairo_status_to_string(cairo_status(cr)));
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    cairo_surface_destroy(surface);
+    for (int64_t ty = 0; ty < rows; ty += kTileSide)
+        for (int64_t tx = 0; tx < columns; tx += kTileSide) {
+            cairo_surface_t* surface = cairo_image_surface_create_for_data(
+                pixels + (ty * columns + tx) * 4, CAIRO_FORMAT_ARGB32,
+                int(std::min(columns - tx, kTileSide)), int(std::min(rows - ty, kTileSide)),
+                int(columns * 4));
+            cairo_surface_set_device_offset(surface, -double(left + tx), -double(top + ty));
+            cairo_t* cr = cairo_create(surface);
+            cairo_scale(cr, targetWidth / width, targetHeight / height);
+            cairo_translate(cr, -x, -y);
+            GError* error = nullptr;
+            if (!rsvg_handle_render_document(handle, cr, &viewport, &error))
+                Fail(error);
+            if (cairo_status(cr) != CAIRO_STATUS_SUCCESS)
+                Fail(cairo_status_to_string(cairo_status(cr)));
+            cairo_destroy(cr);
+            cairo_surface_flush(surface);
+            cairo_surface_destroy(surface);
+        }
     Answer("ok");
 }
 

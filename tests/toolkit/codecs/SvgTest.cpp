@@ -209,6 +209,18 @@ TEST_F(SvgTest, DrawnAtEverySizeAsRsvgConvertDrawsIt) {
         EXPECT_EQ(Differences(svg.RenderPart(size, part), reference.copy(part), 16), "");
     }
 
+    // Wider than a tile (16384 pixels): drawn in tiles without a seam.
+    TSvgImage wide;
+    wide.LoadFromBytes(Svg(R"x(width="400" height="2")x",
+                           R"x(<linearGradient id="h"><stop offset="0" stop-color="#f00"/>)x"
+                           R"x(<stop offset="1" stop-color="#00f"/></linearGradient>)x"
+                           R"x(<rect width="400" height="2" fill="url(#h)"/>)x"),
+                       QStringLiteral("wide.svg"));
+    const QImage across = wide.Render(QSize(40000, 2));
+    EXPECT_EQ(CountColour(across, 0), 0);
+    const QRect seam(16300, 0, 100, 2);
+    EXPECT_EQ(Differences(wide.RenderPart(QSize(40000, 2), seam), across.copy(seam), 16), "");
+
     // Painted at the target's size, only what the painter reaches: a bitmap's canvas draws it
     // at 4 times its size from (-50, -30) and shows the same pixels over white.
     const QSize big(388, 244);
