@@ -383,7 +383,7 @@ TEST_F(SvgTest, DamagedFilesAreRefusedNamingTheFile) {
         EXPECT_TRUE(svg.Empty());
     }
     // Every truncation of a small document is refused.
-    const QByteArray small = Svg(R"x(width="4" height="3")x", rect);
+    const QByteArray small = R"x(<svg xmlns="http://www.w3.org/2000/svg" width="4" height="3"/>)x";
     for (int n = 0; n < small.size(); ++n)
         EXPECT_FALSE(ErrorOf<EInvalidGraphic>([&] {
                          TSvgImage().LoadFromBytes(small.left(n), QStringLiteral("cut.svg"));
