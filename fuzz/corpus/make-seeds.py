@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Writes the fuzz targets' seed corpora: small BMP, JPEG and ICO files and EXIF blocks made from
-scratch (some JPEGs with an EXIF orientation and an ICC profile).
+"""Writes the fuzz targets' seed corpora: small BMP, JPEG, ICO and SVG files and EXIF blocks
+made from scratch (some JPEGs with an EXIF orientation and an ICC profile).
 
     fuzz/corpus/make-seeds.py          (needs cjpeg from libjpeg-turbo-progs for the JPEGs)
 """
 import os
 import struct
 import subprocess
+import gzip
 import tempfile
 import zlib
 
@@ -244,8 +245,52 @@ def make_exif_and_profiles():
     write("jpeg", "exif-big-8.jpg", jpeg[:2] + app(0xE1, exif(8, big=True)) + jpeg[2:])
 
 
+SVG_NS = 'xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink"'
+
+
+def make_svgs():
+    def svg(attributes, body):
+        return f"<svg {SVG_NS} {attributes}>{body}</svg>".encode()
+
+    shapes = ('<rect x="1" y="2" width="8" height="5" rx="2" fill="#c33" stroke="#000"/>'
+              '<circle cx="12" cy="6" r="3" fill="#36c" fill-opacity="0.5"/>'
+              '<path d="M1 9 C 4 1, 8 12, 15 3 Z" fill="none" stroke="#3a3" stroke-dasharray="1 2"/>')
+    paint = ('<defs><linearGradient id="g"><stop offset="0" stop-color="red"/>'
+             '<stop offset="1" stop-color="blue" stop-opacity="0"/></linearGradient>'
+             '<radialGradient id="r" cx="0.3"><stop offset="0" stop-color="#ff0"/>'
+             '<stop offset="1" stop-color="#0f0"/></radialGradient>'
+             '<pattern id="p" width="4" height="4" patternUnits="userSpaceOnUse">'
+             '<rect width="2" height="2" fill="#000"/></pattern>'
+             '<clipPath id="c"><circle cx="8" cy="5" r="5"/></clipPath>'
+             '<mask id="m"><rect width="16" height="10" fill="url(#g)"/></mask>'
+             '<filter id="f"><feGaussianBlur stdDeviation="1"/><feOffset dx="1"/></filter></defs>'
+             '<rect width="16" height="10" fill="url(#r)" clip-path="url(#c)"/>'
+             '<rect width="16" height="10" fill="url(#p)" mask="url(#m)" filter="url(#f)"/>'
+             '<g transform="rotate(10 8 5)" opacity="0.7"><use xlink:href="#c"/></g>')
+    png = ("iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAYAAABytg0kAAAAFklEQVQI12P4z8DwHwyBjP8MDAwMDAA2WQQB"
+           "xaX3WQAAAABJRU5ErkJggg==")  # 2 x 2, red, green, transparent
+    seeds = {
+        "shapes.svg": svg('width="16" height="10"', shapes),
+        "paint.svg": svg('width="16mm" height="1cm" viewBox="0 0 16 10"', paint),
+        "viewbox.svg": svg('viewBox="0 0 16 10" preserveAspectRatio="xMinYMax slice"', shapes),
+        "extents.svg": svg("", shapes),
+        "text.svg": svg('width="40" height="12"', '<text x="1" y="10" font-size="9" '
+                        'font-family="sans-serif">Ab<tspan dy="-2" fill="red">c</tspan></text>'),
+        "image.svg": svg('width="8" height="8"', '<image width="8" height="8" '
+                         f'xlink:href="data:image/png;base64,{png}"/>'),
+        "entities.svg": b'<?xml version="1.0"?><!DOCTYPE svg [<!ENTITY s "<rect width=\'3\' '
+                        b'height=\'3\'/>">]>' + svg('width="4" height="4"', "&s;&s;"),
+        "style.svg": svg('width="6" height="6"', "<style>rect{fill:#0c0} .a{stroke:red}</style>"
+                         '<rect class="a" width="5" height="5"/>'),
+    }
+    for name, data in seeds.items():
+        write("svg", name, data)
+    write("svg", "shapes.svgz", gzip.compress(seeds["shapes.svg"], mtime=0))
+
+
 if __name__ == "__main__":
     make_bmps()
     make_icos()
     make_jpegs()
     make_exif_and_profiles()
+    make_svgs()

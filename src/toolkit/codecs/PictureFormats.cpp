@@ -2,6 +2,7 @@
 
 #include "toolkit/codecs/Icon.h"
 #include "toolkit/codecs/Jpeg.h"
+#include "toolkit/codecs/SvgImage.h"
 #include "toolkit/metafile/Metafile.h"
 
 #include <algorithm>
@@ -140,13 +141,16 @@ std::vector<TPictureFormat> MakeFormats() {
         {"WMF", {QStringLiteral("wmf")}, &IsPlaceableWmf, &MakeMetafile},
         // Today's formats join here, each with its codec (see PictureDecoder.h), e.g.
         // {"PNG", {QStringLiteral("png"), QStringLiteral("apng")}, &IsPng, &MakePng},
+        // SVG is drawn, not decoded: a graphic of its own. Gzip-compressed SVG matches no
+        // signature, so its extension (svg, svgz) decides, as for any file without one.
+        {"SVG", {QStringLiteral("svg"), QStringLiteral("svgz")}, &IsSvg, &Make<TSvgImage>},
     };
 }
 
 // Signatures of formats known by name before their readers join the table, so that a file in
 // one of them is not taken for what its extension says.
 [[maybe_unused]] const auto kFutureSignatures = {&IsPng,  &IsGif,  &IsWebP, &IsTiff,
-                                                 &IsAvif, &IsHeif, &IsJxl,  &IsSvg};
+                                                 &IsAvif, &IsHeif, &IsJxl};
 
 } // namespace
 
