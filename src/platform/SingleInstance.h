@@ -10,8 +10,11 @@
 // every peer's user id.
 //
 // Protocol: the second start writes "restore\n"; the running instance runs its restore handler
-// and answers "ok\n". A lock whose holder has died is taken over, and the socket it left behind
-// with it. Of starts at the same moment exactly one takes the lock.
+// and answers "ok\n". The lock is an advisory lock (flock) on the lock file, which the kernel
+// releases when its holder ends however it ends: a lock file that no running process has locked
+// names no running instance, whatever it holds (nothing, garbage, the number of a process that
+// has ended or of another program), and is taken over, and the socket left behind with it. Of
+// starts at the same moment exactly one takes the lock.
 #pragma once
 
 #include <QLocalSocket>
@@ -20,11 +23,9 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <vector>
 
 class QLocalServer;
-class QLockFile;
 
 // The validated per-user folder for the lock and the socket (see above); empty with *error set
 // when none can be had.
@@ -82,7 +83,7 @@ private:
 
     QString FFolder;
     QString FError;
-    std::unique_ptr<QLockFile> FLock;
+    int FLockFd = -1; // the lock file, locked while this is the running instance
     QLocalServer* FServer = nullptr;
     std::function<void()> FHandler;
     std::vector<QPointer<QLocalSocket>> FPending;
