@@ -144,7 +144,7 @@ void WriteBmp(const TBitmap& bitmap, const QString& path) {
         throw EFCreateError(
             QStringLiteral("Cannot create file \"%1\". %2").arg(shown, file.errorString()));
     const auto put = [&](const char* data, qint64 size) {
-        if (file.write(data, size) != size)
+        if (!WriteAll(file, data, size))
             throw EFCreateError(
                 QStringLiteral("Cannot write file \"%1\". %2").arg(shown, file.errorString()));
     };
