@@ -237,9 +237,23 @@ int main(int argc, char** argv) {
     // platform costs more than some whole compositions, so it is made only when needed.
     std::unique_ptr<QCoreApplication> app;
     if (NeedsGuiApplication(options)) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !windowSystemAvailable())
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QGuiApplication>(argc, argv);
+        // Composing needs no display: without one that Qt can reach, its offscreen platform does
+        // (--apply then refuses, RunApply). The tools run later get the user's own setting back.
+        const bool userPlatform = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+        const QByteArray userValue = qgetenv("QT_QPA_PLATFORM");
+        qputenv("QT_QPA_PLATFORM", platformPluginList("offscreen"));
+        {
+            TPlatformStartGuard guard([](const QString& problems) {
+                Print(stderr, QStringLiteral(
+                                  "tapestrix-compose: no Qt platform plugin can be started: %1\n")
+                                  .arg(problems));
+            });
+            app = std::make_unique<QGuiApplication>(argc, argv);
+        }
+        if (userPlatform)
+            qputenv("QT_QPA_PLATFORM", userValue);
+        else
+            qunsetenv("QT_QPA_PLATFORM");
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }

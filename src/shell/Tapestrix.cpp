@@ -4,6 +4,7 @@
 // destroyed in the reverse order.
 #include "about/FormAbout.h"
 #include "mainwindow/MainForm.h"
+#include "platform/Screen.h"
 #include "platform/SingleInstance.h"
 #include "shell/Startup.h"
 #include "toolkit/widgets/AppEvents.h"
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -43,7 +45,13 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // Without a window system that Qt can reach, say so and end, rather than Qt's abort.
+    std::optional<TPlatformStartGuard> platformGuard(std::in_place, [](const QString& problems) {
+        std::fprintf(stderr, "Tapestrix cannot start: no Qt platform plugin can be started: %s\n",
+                     qPrintable(problems));
+    });
     QApplication app(argc, argv);
+    platformGuard.reset();
     QApplication::setApplicationName(QStringLiteral("tapestrix"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tapestrix")); // the application title
     QApplication::setDesktopFileName(QStringLiteral("tapestrix"));
