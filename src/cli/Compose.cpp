@@ -1,5 +1,6 @@
 // tapestrix-compose: composes a wallpaper the way the program does, for scripts, cron jobs,
 // benchmarks and checks. See ComposeOptions.h for the command line.
+#include "cli/ByteNames.h"
 #include "cli/ComposeOptions.h"
 #include "cli/StreamingCompose.h"
 
@@ -209,9 +210,8 @@ int RunCompose(const TComposeOptions& options) {
 }
 
 int main(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    TByteNames names;
+    const QStringList arguments = names.Arguments(argc, argv);
 
     TComposeOptions options;
     try {
@@ -260,13 +260,17 @@ int main(int argc, char** argv) {
 
     // Errors are printed once, below; the imaging errors' box has nothing to add here.
     SetHv3DPresenter([](const QString&) {});
+    QString error;
     try {
-        return options.Mode == TComposeMode::Apply ? RunApply(options) : RunCompose(options);
+        const int status =
+            options.Mode == TComposeMode::Apply ? RunApply(options) : RunCompose(options);
+        if (status != 0 || names.FinishOutput(&error))
+            return status;
     } catch (const Exception& e) {
-        Print(stderr, QStringLiteral("tapestrix-compose: %1\n").arg(e.Message()));
+        error = e.Message();
     } catch (const std::exception& e) {
-        Print(stderr,
-              QStringLiteral("tapestrix-compose: %1\n").arg(QString::fromLocal8Bit(e.what())));
+        error = QString::fromLocal8Bit(e.what());
     }
+    Print(stderr, QStringLiteral("tapestrix-compose: %1\n").arg(names.Shown(error)));
     return 1;
 }
