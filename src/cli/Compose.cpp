@@ -1,5 +1,6 @@
 // tapestrix-compose: composes a wallpaper the way the program does, for scripts, cron jobs,
 // benchmarks and checks. See ComposeOptions.h for the command line.
+#include "cli/ByteNames.h"
 #include "cli/ComposeOptions.h"
 
 #include "imaging/Hv3DException.h"
@@ -142,7 +143,7 @@ void WriteBmp(const TBitmap& bitmap, const QString& path) {
         throw EFCreateError(
             QStringLiteral("Cannot create file \"%1\". %2").arg(shown, file.errorString()));
     const auto put = [&](const char* data, qint64 size) {
-        if (file.write(data, size) != size)
+        if (!WriteAll(file, data, size))
             throw EFCreateError(
                 QStringLiteral("Cannot write file \"%1\". %2").arg(shown, file.errorString()));
     };
@@ -194,9 +195,8 @@ int RunCompose(const TComposeOptions& options) {
 }
 
 int main(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    TByteNames names;
+    const QStringList arguments = names.Arguments(argc, argv);
 
     TComposeOptions options;
     try {
@@ -223,22 +223,40 @@ int main(int argc, char** argv) {
     // platform costs more than some whole compositions, so it is made only when needed.
     std::unique_ptr<QCoreApplication> app;
     if (NeedsGuiApplication(options)) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !windowSystemAvailable())
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QGuiApplication>(argc, argv);
+        // Composing needs no display: without one that Qt can reach, its offscreen platform does
+        // (--apply then refuses, RunApply). The tools run later get the user's own setting back.
+        const bool userPlatform = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+        const QByteArray userValue = qgetenv("QT_QPA_PLATFORM");
+        qputenv("QT_QPA_PLATFORM", platformPluginList("offscreen"));
+        {
+            TPlatformStartGuard guard([](const QString& problems) {
+                Print(stderr, QStringLiteral(
+                                  "tapestrix-compose: no Qt platform plugin can be started: %1\n")
+                                  .arg(problems));
+            });
+            app = std::make_unique<QGuiApplication>(argc, argv);
+        }
+        if (userPlatform)
+            qputenv("QT_QPA_PLATFORM", userValue);
+        else
+            qunsetenv("QT_QPA_PLATFORM");
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
 
     // Errors are printed once, below; the imaging errors' box has nothing to add here.
     SetHv3DPresenter([](const QString&) {});
+    QString error;
     try {
-        return options.Mode == TComposeMode::Apply ? RunApply(options) : RunCompose(options);
+        const int status =
+            options.Mode == TComposeMode::Apply ? RunApply(options) : RunCompose(options);
+        if (status != 0 || names.FinishOutput(&error))
+            return status;
     } catch (const Exception& e) {
-        Print(stderr, QStringLiteral("tapestrix-compose: %1\n").arg(e.Message()));
+        error = e.Message();
     } catch (const std::exception& e) {
-        Print(stderr,
-              QStringLiteral("tapestrix-compose: %1\n").arg(QString::fromLocal8Bit(e.what())));
+        error = QString::fromLocal8Bit(e.what());
     }
+    Print(stderr, QStringLiteral("tapestrix-compose: %1\n").arg(names.Shown(error)));
     return 1;
 }

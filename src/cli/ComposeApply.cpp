@@ -1,6 +1,7 @@
 // --apply: one desktop job, run by the drawing thread as the program runs it: compose at the
 // primary screen's size, write the per-user wallpaper file, set the desktop wallpaper.
 #include "cli/ComposeOptions.h"
+#include "platform/Screen.h"
 #include "worker/BackWallpaper.h"
 
 #include <QGuiApplication>
@@ -10,10 +11,13 @@
 int RunApply(const TComposeOptions& options) {
     if (QGuiApplication::platformName() == QLatin1String("offscreen") &&
         qEnvironmentVariableIsEmpty("TAPESTRIX_ALLOW_OFFSCREEN_APPLY")) {
-        std::fputs("tapestrix-compose: --apply needs a display: it composes at the size of the "
-                   "primary screen and sets that desktop's wallpaper (DISPLAY or WAYLAND_DISPLAY "
-                   "is not set or cannot be reached)\n",
-                   stderr);
+        const QString problems = platformStartProblems();
+        std::fprintf(stderr,
+                     "tapestrix-compose: --apply needs a display: it composes at the size of the "
+                     "primary screen and sets that desktop's wallpaper (%s)\n",
+                     problems.isEmpty()
+                         ? "DISPLAY or WAYLAND_DISPLAY is not set or cannot be reached"
+                         : problems.toLocal8Bit().constData());
         return 1;
     }
     BackBack job(TPreset{options.Foreground, options.Background, options.Tile}, nullptr);

@@ -9,8 +9,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -95,49 +97,155 @@ QString desktopEntryExecValue(const QStringList& arguments) {
     return escapeStringValue(quoted.join(QLatin1Char(' ')));
 }
 
+namespace {
+
+constexpr char kEntryGroup[] = "[Desktop Entry]";
+// Larger files are no autostart entry of ours: they are read as empty.
+constexpr qint64 kMaxEntryBytes = 1 << 20;
+
+struct TKey {
+    QByteArray Name;
+    QByteArray Value;
+};
+
+// The keys of the entry's group that the program writes.
+std::vector<TKey> ownedKeys(const QString& programPath) {
+    return {
+        {"Type", "Application"},
+        {"Name", "Tapestrix"},
+        {"Comment", "Changes the desktop wallpaper at logon"},
+        {"Exec",
+         desktopEntryExecValue({programPath, QString::fromLatin1(kAutostartArgument)}).toUtf8()},
+        {"Icon", "tapestrix"},
+        {"Terminal", "false"},
+    };
+}
+
+// The keys with which desktops switch an entry off (their off value) without removing it.
+const std::vector<TKey>& switchKeys() {
+    static const std::vector<TKey> keys = {
+        {"Hidden", "true"},
+        {"X-GNOME-Autostart-enabled", "false"},
+        {"X-MATE-Autostart-enabled", "false"},
+    };
+    return keys;
+}
+
+// "Key=Value" of a line in a group (blanks around either trimmed); false for anything else.
+bool splitKeyLine(const QByteArray& line, QByteArray* key, QByteArray* value) {
+    const QByteArray trimmed = line.trimmed();
+    if (trimmed.isEmpty() || trimmed.startsWith('#') || trimmed.startsWith('['))
+        return false;
+    const qsizetype eq = trimmed.indexOf('=');
+    if (eq <= 0)
+        return false;
+    *key = trimmed.left(eq).trimmed();
+    *value = trimmed.mid(eq + 1).trimmed();
+    return true;
+}
+
+bool isGroupHeader(const QByteArray& line) {
+    return line.trimmed().startsWith('[');
+}
+
+QByteArray readEntry(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxEntryBytes)
+        return QByteArray();
+    return file.read(kMaxEntryBytes);
+}
+
+// `existing` with the entry group's owned keys set for `programPath` and any switch that turns
+// the entry off turned on; every other line (other keys, translations, comments, other groups)
+// stays as it was. Without an entry group, a new one comes first.
+QByteArray mergeEntry(const QByteArray& existing, const QString& programPath) {
+    const std::vector<TKey> owned = ownedKeys(programPath);
+    std::vector<bool> written(owned.size(), false);
+    QList<QByteArray> lines = existing.split('\n');
+    if (existing.isEmpty() || existing.endsWith('\n'))
+        lines.removeLast();
+    QByteArray out;
+    bool inGroup = false;
+    bool sawGroup = false;
+    qsizetype groupEnd = 0; // after the group's last line that is not blank
+    const auto finishGroup = [&] {
+        QByteArray missing;
+        for (size_t i = 0; i < owned.size(); ++i)
+            if (!written[i])
+                missing += owned[i].Name + '=' + owned[i].Value + '\n';
+        out.insert(groupEnd, missing);
+        inGroup = false;
+    };
+    for (const QByteArray& line : lines) {
+        if (isGroupHeader(line)) {
+            if (inGroup)
+                finishGroup();
+            inGroup = !sawGroup && line.trimmed() == kEntryGroup;
+            sawGroup = sawGroup || inGroup;
+            out += line + '\n';
+            groupEnd = out.size();
+            continue;
+        }
+        QByteArray key, value;
+        if (!inGroup || !splitKeyLine(line, &key, &value)) {
+            out += line + '\n';
+        } else if (const auto ownedKey = std::find_if(owned.begin(), owned.end(),
+                                                      [&](const TKey& k) { return k.Name == key; });
+                   ownedKey != owned.end()) {
+            const size_t i = size_t(ownedKey - owned.begin());
+            if (!written[i])
+                out += key + '=' + ownedKey->Value + '\n';
+            written[i] = true;
+        } else if (const auto switchKey =
+                       std::find_if(switchKeys().begin(), switchKeys().end(),
+                                    [&](const TKey& k) { return k.Name == key; });
+                   switchKey != switchKeys().end()) {
+            out += key + '=' + (switchKey->Value == "true" ? "false" : "true") + '\n';
+        } else {
+            out += line + '\n';
+        }
+        if (inGroup && !line.trimmed().isEmpty())
+            groupEnd = out.size();
+    }
+    if (inGroup)
+        finishGroup();
+    if (!sawGroup) {
+        QByteArray group = QByteArray(kEntryGroup) + '\n';
+        for (const TKey& key : owned)
+            group += key.Name + '=' + key.Value + '\n';
+        out = group + out;
+    }
+    return out;
+}
+
+} // namespace
+
 QString autostartEntryText(const QString& programPath) {
-    return QStringLiteral("[Desktop Entry]\n"
-                          "Type=Application\n"
-                          "Name=Tapestrix\n"
-                          "Comment=Changes the desktop wallpaper at logon\n"
-                          "Exec=%1\n"
-                          "Icon=tapestrix\n"
-                          "Terminal=false\n")
-        .arg(desktopEntryExecValue({programPath, QString::fromLatin1(kAutostartArgument)}));
+    return QString::fromUtf8(mergeEntry(QByteArray(), programPath));
 }
 
 bool isAutostartEnabled() {
     const QString path = autostartEntryPath();
     if (path.isEmpty())
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
     bool inEntryGroup = false;
     bool hasExec = false;
-    bool hidden = false;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (QByteArray line : lines) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        if (line.startsWith('[')) {
-            inEntryGroup = line == "[Desktop Entry]";
+    bool switchedOff = false;
+    for (const QByteArray& line : readEntry(path).split('\n')) {
+        if (isGroupHeader(line)) {
+            inEntryGroup = line.trimmed() == kEntryGroup;
             continue;
         }
-        if (!inEntryGroup)
+        QByteArray key, value;
+        if (!inEntryGroup || !splitKeyLine(line, &key, &value))
             continue;
-        const int eq = line.indexOf('=');
-        if (eq < 0)
-            continue;
-        const QByteArray key = line.left(eq).trimmed();
-        const QByteArray value = line.mid(eq + 1).trimmed();
         if (key == "Exec")
             hasExec = !value.isEmpty();
-        else if (key == "Hidden")
-            hidden = value == "true";
+        for (const TKey& off : switchKeys())
+            if (key == off.Name && value.toLower() == off.Value)
+                switchedOff = true;
     }
-    return hasExec && !hidden;
+    return hasExec && !switchedOff;
 }
 
 void writeAutostartEntry(const QString& programPath) {
@@ -150,8 +258,10 @@ void writeAutostartEntry(const QString& programPath) {
         throw Exception(QStringLiteral("Cannot write the autostart entry %1: the folder %2 cannot "
                                        "be created")
                             .arg(path, dir));
+    const QByteArray text = mergeEntry(readEntry(path), programPath);
+    // A symbolic link (an entry kept with the user's dotfiles) stays: the file it points to is
+    // replaced.
     QSaveFile file(path);
-    const QByteArray text = autostartEntryText(programPath).toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
         throw Exception(QStringLiteral("Cannot write the autostart entry %1: %2")
                             .arg(path, file.errorString()));

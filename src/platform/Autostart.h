@@ -1,7 +1,9 @@
 // Starting the program at logon: the freedesktop autostart entry
 // $XDG_CONFIG_HOME/autostart/tapestrix.desktop, whose Exec line runs this program with
 // "/autostart". The entry is the program's "Auto start" switch: it is on exactly when the entry
-// exists, has an Exec line and is not hidden.
+// exists, has an Exec line and is not switched off by the desktop (Hidden=true,
+// X-GNOME-Autostart-enabled=false or X-MATE-Autostart-enabled=false). The entry may be a symbolic
+// link (dotfile setups): it is rewritten in place, through the link.
 #pragma once
 
 #include <QString>
@@ -17,13 +19,15 @@ QString autostartEntryPath();
 // The full path of the running program file.
 QString currentProgramPath();
 
-// True when the entry exists, its [Desktop Entry] group has a non-empty Exec line and Hidden is
-// not true. A missing or unreadable file is off.
+// True when the entry exists, its [Desktop Entry] group has a non-empty Exec line and no key
+// switches it off. A missing or unreadable file is off.
 bool isAutostartEnabled();
 
-// Writes the entry (creating the folder) so that it runs `programPath` with "/autostart". The
-// file is replaced atomically. Raises Exception (toolkit SysUtils) naming the file and the cause
-// when it cannot be written.
+// Writes the entry (creating the folder) so that it runs `programPath` with "/autostart" and is
+// on. The keys the program writes (Type, Name, Comment, Exec, Icon, Terminal) are set, the keys
+// that switch the entry off are switched on, every other line of an existing entry stays. The
+// file (or, through a symbolic link, the file it points to) is replaced atomically. Raises
+// Exception (toolkit SysUtils) naming the file and the cause when it cannot be written.
 void writeAutostartEntry(const QString& programPath = currentProgramPath());
 
 // Deletes the entry. A missing entry is no error; an entry that exists and cannot be deleted
@@ -35,5 +39,5 @@ void removeAutostartEntry();
 // '%' doubled, then backslashes and control characters escaped as a desktop-file string.
 QString desktopEntryExecValue(const QStringList& arguments);
 
-// The complete text of the entry for `programPath`.
+// The complete text of a new entry for `programPath`.
 QString autostartEntryText(const QString& programPath);

@@ -1,6 +1,7 @@
 #include "platform/LinuxDesktopWallpaper.h"
 
 #include "platform/DesktopDetect.h"
+#include "platform/UserFolders.h"
 #include "toolkit/SysUtils.h"
 
 #include <QDateTime>
@@ -58,14 +59,18 @@ QString prepareAlternate(const QString& path) {
         (!secondInfo.exists() || secondInfo.lastModified() <= firstInfo.lastModified()))
         target = second;
 
-    // Written under a temporary name and renamed, so the desktop never reads half a file.
+    // Written under a temporary name and renamed, so the desktop never reads half a file; a
+    // symbolic link at the name is replaced, never written through.
     QFile source(path);
+    if (!source.open(QIODevice::ReadOnly))
+        return path;
+    removeSymbolicLink(target);
     QSaveFile copy(target);
-    if (!source.open(QIODevice::ReadOnly) || !copy.open(QIODevice::WriteOnly))
+    if (!copy.open(QIODevice::WriteOnly))
         return path;
     while (!source.atEnd()) {
         const QByteArray block = source.read(1 << 20);
-        if (block.isEmpty() || copy.write(block) != block.size()) {
+        if (block.isEmpty() || !WriteAll(copy, block.constData(), block.size())) {
             copy.cancelWriting();
             break;
         }

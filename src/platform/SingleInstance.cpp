@@ -6,14 +6,15 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
-#include <QLockFile>
 #include <QThread>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -87,6 +88,66 @@ bool privateFolder(const QString& dir, bool create, QString* why) {
     return true;
 }
 
+enum class TLockResult { Taken, Held, Failed };
+
+// Takes the lock file at `path`: opens (or creates) it and locks it without waiting. The lock
+// belongs to the open file, so it is always the file now at `path` that gets locked: a file
+// removed meanwhile by the instance that ended is given up and the new one tried. On success the
+// file holds this process's number, program name and host name, one a line (for people).
+TLockResult takeLockFile(const QByteArray& path, int* fd, QString* why) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int f = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (f < 0) {
+            // A symbolic link in the lock's place names no instance either.
+            if (errno == ELOOP && ::unlink(path.constData()) == 0)
+                continue;
+            if (errno == EINTR)
+                continue;
+            *why = QString::fromLocal8Bit(strerror(errno));
+            return TLockResult::Failed;
+        }
+        if (::flock(f, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(f);
+            if (error == EWOULDBLOCK)
+                return TLockResult::Held;
+            if (error == EINTR)
+                continue;
+            *why = QString::fromLocal8Bit(strerror(error));
+            return TLockResult::Failed;
+        }
+        struct stat locked {
+        }, named{};
+        if (::fstat(f, &locked) != 0 || ::lstat(path.constData(), &named) != 0 ||
+            locked.st_dev != named.st_dev || locked.st_ino != named.st_ino) {
+            ::close(f);
+            continue;
+        }
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        const QByteArray text = QByteArray::number(qint64(::getpid())) + '\n' +
+                                QByteArray(program_invocation_short_name) + '\n' +
+                                QByteArray(host) + '\n';
+        if (::ftruncate(f, 0) != 0 || ::pwrite(f, text.constData(), size_t(text.size()), 0) < 0) {
+            // The lock holds all the same; the text is only for people.
+        }
+        *fd = f;
+        return TLockResult::Taken;
+    }
+    *why = QStringLiteral("it keeps being replaced");
+    return TLockResult::Failed;
+}
+
+// Removes the lock file while it is still locked, then gives the lock up: whoever waits for the
+// lock finds the file gone and makes a new one.
+void releaseLockFile(const QByteArray& path, int* fd) {
+    if (*fd < 0)
+        return;
+    ::unlink(path.constData());
+    ::close(*fd);
+    *fd = -1;
+}
+
 bool peerIsThisUser(qintptr descriptor) {
     ucred cred{};
     socklen_t size = sizeof cred;
@@ -137,8 +198,7 @@ TSingleInstance::~TSingleInstance() {
         delete FServer;
         FServer = nullptr;
     }
-    if (FLock)
-        FLock->unlock();
+    releaseLockFile(QFile::encodeName(LockPath()), &FLockFd);
 }
 
 QString TSingleInstance::SocketPath() const {
@@ -150,7 +210,7 @@ QString TSingleInstance::LockPath() const {
 }
 
 bool TSingleInstance::IsPrimary() const {
-    return FLock && FLock->isLocked();
+    return FLockFd >= 0;
 }
 
 TSingleInstance::TSendResult TSingleInstance::SendRequest(const QString& socketPath, int timeoutMs,
@@ -206,25 +266,27 @@ TSingleInstance::TStartResult TSingleInstance::Start(int timeoutMs, int answerTi
         if (FFolder.isEmpty())
             return TStartResult::Unavailable;
     }
-    if (!FLock) {
-        FLock = std::make_unique<QLockFile>(LockPath());
-        // Never stale by age: only a holder that no longer runs gives the lock up.
-        FLock->setStaleLockTime(0);
-    }
+    if (IsPrimary())
+        return TStartResult::Primary;
+    const QByteArray lockPath = QFile::encodeName(LockPath());
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        if (FLock->tryLock(0)) {
+        QString why;
+        switch (takeLockFile(lockPath, &FLockFd, &why)) {
+        case TLockResult::Taken: {
             // Normally nobody listens now. One that does is an instance whose lock file was
             // deleted under it: it is still the running instance.
             const TSendResult sent = SendRequest(SocketPath(), answerTimeoutMs, request);
             if (sent == TSendResult::NotConnected || sent == TSendResult::Closed)
                 return TStartResult::Primary;
-            FLock->unlock();
+            releaseLockFile(lockPath, &FLockFd);
             return sent == TSendResult::Answered ? TStartResult::Forwarded : TStartResult::NoAnswer;
         }
-        if (FLock->error() != QLockFile::LockFailedError) {
-            FError = QStringLiteral("The lock file %1 cannot be created").arg(LockPath());
+        case TLockResult::Failed:
+            FError = QStringLiteral("The lock file %1 cannot be used: %2").arg(LockPath(), why);
             return TStartResult::Unavailable;
+        case TLockResult::Held:
+            break;
         }
         switch (SendRequest(SocketPath(), answerTimeoutMs, request)) {
         case TSendResult::Answered:

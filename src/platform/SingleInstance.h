@@ -9,11 +9,17 @@
 // Another user can therefore neither reach the socket nor take the names; the server also checks
 // every peer's user id.
 //
-// Protocol: the second start writes one request line, "restore\n" (show the running instance) or
-// "change-now\n" (change the wallpaper now); the running instance runs its request handler and
-// answers "ok\n". Any other line is refused by closing the connection. A lock whose holder has
-// died is taken over, and the socket it left behind with it. Of starts at the same moment
-// exactly one takes the lock.
+// Protocol: the second start writes one request line, "restore
+" (show the running instance) or
+// "change-now
+" (change the wallpaper now); the running instance runs its request handler and
+// answers "ok
+". Any other line is refused by closing the connection. The lock is an advisory
+// lock (flock) on the lock file, which the kernel releases when its holder ends however it ends:
+// a lock file that no running process has locked names no running instance, whatever it holds
+// (nothing, garbage, the number of a process that has ended or of another program), and is taken
+// over, and the socket left behind with it. Of starts at the same moment exactly one takes the
+// lock.
 #pragma once
 
 #include <QLocalSocket>
@@ -22,12 +28,10 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <utility>
 #include <vector>
 
 class QLocalServer;
-class QLockFile;
 
 // The validated per-user folder for the lock and the socket (see above); empty with *error set
 // when none can be had.
@@ -96,7 +100,7 @@ private:
 
     QString FFolder;
     QString FError;
-    std::unique_ptr<QLockFile> FLock;
+    int FLockFd = -1; // the lock file, locked while this is the running instance
     QLocalServer* FServer = nullptr;
     std::function<void(TRequest)> FHandler;
     std::vector<std::pair<QPointer<QLocalSocket>, TRequest>> FPending;

@@ -39,3 +39,10 @@ QString applicationDataFolder() {
     }
     return QFileInfo(dir).isDir() && QFileInfo(dir).isWritable() ? dir : QString();
 }
+
+void removeSymbolicLink(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+        ::unlink(name.constData());
+}

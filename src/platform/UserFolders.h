@@ -13,3 +13,7 @@ QString homeFolder();
 
 // The logged-on user's login name; empty when unknown.
 QString loginUserName();
+
+// Removes a symbolic link at `path` (not what it points to), so that the file written there next
+// is a file of its own instead of the link's target. Anything else at `path` stays.
+void removeSymbolicLink(const QString& path);

@@ -94,6 +94,11 @@ QString plasmaWallpaperScript(const QString& uri);
 QString gvariantQuote(const QString& text);
 std::optional<QString> gvariantUnquote(const QString& text);
 
+// pcmanfm-qt's settings file for the desktop of the session in `env`:
+// $XDG_CONFIG_HOME/pcmanfm-qt/<profile>/settings.conf, the profile being that of the pcmanfm-qt
+// drawing that session's desktop, or "lxqt".
+QString lxqtSettingsFile(const QProcessEnvironment& env);
+
 // A word of sway's command language: double-quoted with " and \ escaped.
 QString swayQuote(const QString& text);
 

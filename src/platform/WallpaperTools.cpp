@@ -2,23 +2,86 @@
 // draw the desktop), sway, Hyprland (hyprpaper) and other layer-shell compositors (swaybg).
 #include "platform/WallpaperBackends.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
 #include <QProcess>
+#include <QSettings>
 #include <QThread>
 
 #include <csignal>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace wallpaper {
+
+namespace {
+
+// The configuration profile of the pcmanfm-qt that draws the desktop of the session in `env`
+// (found by its display among this user's processes); LXQt's own, "lxqt", when none runs.
+QString lxqtDesktopProfile(const QProcessEnvironment& env) {
+    const QString display = env.value(QStringLiteral("DISPLAY"));
+    const QString wayland = env.value(QStringLiteral("WAYLAND_DISPLAY"));
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& pid : pids) {
+        const QString proc = QStringLiteral("/proc/") + pid;
+        QFile comm(proc + QStringLiteral("/comm"));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "pcmanfm-qt" ||
+            QFileInfo(proc).ownerId() != ::getuid())
+            continue;
+        QFile environ(proc + QStringLiteral("/environ"));
+        QFile cmdline(proc + QStringLiteral("/cmdline"));
+        if (!environ.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> variables = environ.readAll().split('\0');
+        const bool sameSession =
+            (!display.isEmpty() && variables.contains("DISPLAY=" + display.toLocal8Bit())) ||
+            (!wayland.isEmpty() && variables.contains("WAYLAND_DISPLAY=" + wayland.toLocal8Bit()));
+        const QList<QByteArray> arguments = cmdline.readAll().split('\0');
+        if (!sameSession || !arguments.contains("--desktop"))
+            continue;
+        QString profile = QStringLiteral("default"); // pcmanfm-qt's own default
+        for (qsizetype i = 1; i < arguments.size(); ++i) {
+            if (arguments[i].startsWith("--profile="))
+                profile = QString::fromLocal8Bit(arguments[i].mid(10));
+            else if ((arguments[i] == "--profile" || arguments[i] == "-p") &&
+                     i + 1 < arguments.size())
+                profile = QString::fromLocal8Bit(arguments[++i]);
+        }
+        return profile;
+    }
+    return QStringLiteral("lxqt");
+}
+
+} // namespace
+
+QString lxqtSettingsFile(const QProcessEnvironment& env) {
+    QString config = env.value(QStringLiteral("XDG_CONFIG_HOME"));
+    if (config.isEmpty() || !QDir::isAbsolutePath(config))
+        config = env.value(QStringLiteral("HOME")) + QStringLiteral("/.config");
+    return config + QStringLiteral("/pcmanfm-qt/") + lxqtDesktopProfile(env) +
+           QStringLiteral("/settings.conf");
+}
 
 void setLxqtWallpaper(const Context& context, const QString& path) {
     runToolChecked(context, QStringLiteral("pcmanfm-qt"),
                    {QStringLiteral("--set-wallpaper"), path, QStringLiteral("--wallpaper-mode"),
                     QStringLiteral("center")});
+    // pcmanfm-qt draws the new mode but saves only the file, so the desktop's next start would
+    // go back to its saved mode (for instance "none", colour only): the mode is saved here, in
+    // pcmanfm-qt's own settings file. A pcmanfm-qt that ends normally writes the mode it started
+    // with over it again; one that starts later, or ends without saving, keeps the centred one.
+    // The wallpaper is set either way, so a file that cannot be written is no failure.
+    QSettings settings(lxqtSettingsFile(context.env), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("Desktop"));
+    settings.setValue(QStringLiteral("Wallpaper"), path);
+    settings.setValue(QStringLiteral("WallpaperMode"), QStringLiteral("center"));
+    settings.endGroup();
+    settings.sync();
 }
 
 void setLxdeWallpaper(const Context& context, const QString& path) {

@@ -4,6 +4,7 @@
 // order, the event loop runs, and the forms are destroyed in the reverse order.
 #include "about/FormAbout.h"
 #include "mainwindow/MainForm.h"
+#include "platform/Screen.h"
 #include "platform/SingleInstance.h"
 #include "shell/CommandLine.h"
 #include "shell/SessionEnd.h"
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -52,7 +54,13 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // Without a window system that Qt can reach, say so and end, rather than Qt's abort.
+    std::optional<TPlatformStartGuard> platformGuard(std::in_place, [](const QString& problems) {
+        std::fprintf(stderr, "Tapestrix cannot start: no Qt platform plugin can be started: %s\n",
+                     qPrintable(problems));
+    });
     QApplication app(argc, argv);
+    platformGuard.reset();
     QApplication::setApplicationName(QStringLiteral("tapestrix"));
     SetApplicationTitle(QStringLiteral("Tapestrix")); // not the display name: see AppEvents.h
     QApplication::setDesktopFileName(QStringLiteral("org.example.Tapestrix"));

@@ -601,7 +601,7 @@ void TBitmap::SaveToFile(const QString& fileName) const {
     if (!file.open(QIODevice::WriteOnly))
         throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2")
                                 .arg(QDir::toNativeSeparators(fileName), file.errorString()));
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    if (!WriteAll(file, bytes.constData(), bytes.size()) || !file.commit())
         throw EFCreateError(QStringLiteral("Cannot write file \"%1\". %2")
                                 .arg(QDir::toNativeSeparators(fileName), file.errorString()));
 }

@@ -1,6 +1,7 @@
 #include "toolkit/SysUtils.h"
 
 #include <QDateTime>
+#include <QIODevice>
 #include <QLocale>
 
 #include <cerrno>
@@ -166,4 +167,15 @@ QString SysErrorMessage(int errorNumber) {
             break;
     }
     return text;
+}
+
+bool WriteAll(QIODevice& device, const char* data, qint64 size) {
+    while (size > 0) {
+        const qint64 written = device.write(data, size);
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
 }

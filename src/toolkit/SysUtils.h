@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <exception>
 
+class QIODevice;
+
 // Root of the toolkit's class tree; event handlers receive the sender as a TObject*.
 class TObject {
 public:
@@ -83,3 +85,9 @@ QString FormatFixedLocale(long double value, int decimals);
 // The operating system's text for an error number, with trailing full stops, spaces and line
 // breaks removed.
 QString SysErrorMessage(int errorNumber);
+
+// Writes all `size` bytes to `device`. Where a write stops short (the disk filled up part-way),
+// the rest is written again, so that the call that fails sets the device's error text to the
+// system's reason ("No space left on device") rather than "Unknown error". False when not every
+// byte was written.
+bool WriteAll(QIODevice& device, const char* data, qint64 size);

@@ -207,7 +207,9 @@ void BackBack::SaveAndApply(TGraphic* foreground, TGraphic* background, TColor c
     if (Terminated())
         return;
     // Written to a temporary file beside the target and renamed over it: the previous wallpaper
-    // file stays whole when writing fails.
+    // file stays whole when writing fails. A symbolic link in its place is replaced, never
+    // written through.
+    removeSymbolicLink(path);
     image->SaveToFile(path);
     FStatus.Set(QStringLiteral("Applying image to Windows background..."));
     if (Terminated())

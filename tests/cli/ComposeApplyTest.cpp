@@ -4,10 +4,12 @@
 #include "support/Xvfb.h"
 #include "toolkit/Graphics.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #ifdef TAPESTRIX_HAVE_XCB
@@ -16,6 +18,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +53,111 @@ TEST(ComposeApply, WithoutADisplayItSaysItNeedsOne) {
     EXPECT_EQ(r.Code, 1);
     EXPECT_TRUE(r.Err.contains("--apply needs a display")) << r.Err.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath("Tapestrix.bmp")));
+}
+
+// A sway of its own, headless, without Xwayland. sway refuses to run as root; root runs it in a
+// user namespace of its own, where it is nobody.
+class HeadlessSway {
+public:
+    explicit HeadlessSway(const QString& runtime) : FRuntime(runtime) {
+        const QString sway = QStandardPaths::findExecutable("sway");
+        const QString unshare = QStandardPaths::findExecutable("unshare");
+        if (sway.isEmpty() || QStandardPaths::findExecutable("swaybg").isEmpty()) {
+            FError = "sway and swaybg are not installed";
+            return;
+        }
+        QFile config(runtime + "/../sway.conf");
+        config.open(QIODevice::WriteOnly);
+        config.write("xwayland disable\n");
+        config.close();
+        QProcessEnvironment env;
+        env.insert("PATH", qEnvironmentVariable("PATH"));
+        env.insert("HOME", runtime + "/..");
+        env.insert("XDG_RUNTIME_DIR", runtime);
+        env.insert("WLR_BACKENDS", "headless");
+        env.insert("WLR_RENDERER", "pixman");
+        env.insert("WLR_LIBINPUT_NO_DEVICES", "1");
+        FProcess.setProcessEnvironment(env);
+        FProcess.setProcessChannelMode(QProcess::MergedChannels);
+        const QStringList arguments = {"-c", config.fileName()};
+        if (::getuid() != 0)
+            FProcess.start(sway, arguments);
+        else if (!unshare.isEmpty())
+            FProcess.start(unshare, QStringList{"--user", sway} + arguments);
+        else {
+            FError = "unshare (util-linux) is not installed";
+            return;
+        }
+        for (int i = 0; i < 100 && FProcess.state() != QProcess::NotRunning; ++i) {
+            const QStringList ipc = QDir(runtime).entryList({"sway-ipc.*.sock"}, QDir::System);
+            const QStringList wayland = QDir(runtime).entryList({"wayland-*"}, QDir::System);
+            if (!ipc.isEmpty() && !wayland.isEmpty()) {
+                FSwaySock = runtime + "/" + ipc.first();
+                FWaylandDisplay = wayland.first();
+                return;
+            }
+            FProcess.waitForFinished(100);
+        }
+        FError = "sway did not start: " + QString::fromLocal8Bit(FProcess.readAll());
+    }
+    ~HeadlessSway() {
+        FProcess.kill();
+        FProcess.waitForFinished(5000);
+    }
+    bool Started() const { return FError.isEmpty(); }
+    QString Error() const { return FError; }
+    QString SwaySock() const { return FSwaySock; }
+    QString WaylandDisplay() const { return FWaylandDisplay; }
+
+private:
+    QString FRuntime;
+    QProcess FProcess;
+    QString FError;
+    QString FSwaySock;
+    QString FWaylandDisplay;
+};
+
+// The command lines of this user's processes named `name`.
+QStringList CommandLinesOf(const QString& name) {
+    QStringList lines;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile comm("/proc/" + pid + "/comm");
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name.toUtf8())
+            continue;
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (cmdline.open(QIODevice::ReadOnly))
+            lines << QString::fromLocal8Bit(cmdline.readAll().replace('\0', ' '));
+    }
+    return lines;
+}
+
+TEST(ComposeApply, SwayWithoutXwaylandGetsTheWallpaperOverWayland) {
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath("runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    HeadlessSway sway(runtime);
+    if (!sway.Started())
+        GTEST_SKIP() << sway.Error().toStdString();
+    QProcessEnvironment env = BareSession(dir.filePath("data"));
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert("WAYLAND_DISPLAY", sway.WaylandDisplay());
+    env.insert("SWAYSOCK", sway.SwaySock());
+    env.insert("XDG_CURRENT_DESKTOP", "sway");
+    env.insert("XDG_SESSION_TYPE", "wayland");
+    const ApplyResult applied = RunCompose({"--apply", "--background", "#FF"}, env);
+    ASSERT_EQ(applied.Code, 0) << applied.Err.toStdString();
+    // sway hands the picture to a swaybg of its own.
+    const QString shown = dir.filePath("data/Tapestrix-1.bmp");
+    EXPECT_TRUE(QFile::exists(shown));
+    bool drawn = false;
+    for (int i = 0; i < 50 && !drawn; ++i) {
+        drawn = CommandLinesOf("swaybg").filter(shown).size() == 1;
+        if (!drawn)
+            QThread::msleep(100);
+    }
+    EXPECT_TRUE(drawn) << CommandLinesOf("swaybg").join("\n").toStdString();
 }
 
 #ifdef TAPESTRIX_HAVE_XCB

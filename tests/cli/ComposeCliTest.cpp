@@ -3,14 +3,23 @@
 #include "imaging/Wallpaper.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -258,6 +267,90 @@ TEST_F(ComposeCli, ErrorsPrintTheMessageAndExitWithOne) {
     EXPECT_EQ(r.Code, 1);
     EXPECT_TRUE(r.Err.contains(QLatin1String("o.bmp"))) << r.Err.toStdString();
     EXPECT_FALSE(QFile::exists(out));
+}
+
+// Runs tapestrix-compose with arguments as bytes (QProcess would pass them as UTF-8 text);
+// returns its exit code and standard error.
+Result RunWithBytes(const std::vector<QByteArray>& arguments) {
+    QTemporaryFile err;
+    EXPECT_TRUE(err.open());
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> argv = {const_cast<char*>(TAPESTRIX_COMPOSE_EXE)};
+        for (const QByteArray& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.constData()));
+        argv.push_back(nullptr);
+        ::dup2(err.handle(), STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    Result r;
+    r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    err.seek(0);
+    r.Err = QString::fromLocal8Bit(err.readAll());
+    return r;
+}
+
+TEST_F(ComposeCli, FileNamesThatAreNotUtf8) {
+    // Latin-1 names, as an older system wrote them: "\xE9t\xE9.bmp" is not valid UTF-8.
+    const QByteArray dir = QFile::encodeName(Dir.path());
+    const QByteArray foreground = dir + "/\xE9t\xE9.bmp";
+    const QByteArray background = dir + "/fond \xE0 carreaux.bmp";
+    const QByteArray folder = dir + "/dossier-\xE9";
+    ASSERT_EQ(::rename(QFile::encodeName(Foreground).constData(), foreground.constData()), 0);
+    ASSERT_EQ(::rename(QFile::encodeName(Background).constData(), background.constData()), 0);
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    // The reference: the same pictures under UTF-8 names.
+    const QString fgCopy = Dir.filePath("fg-copy.bmp"), bgCopy = Dir.filePath("bg-copy.bmp");
+    ASSERT_EQ(::link(foreground.constData(), QFile::encodeName(fgCopy).constData()), 0);
+    ASSERT_EQ(::link(background.constData(), QFile::encodeName(bgCopy).constData()), 0);
+    const QByteArray reference = InProcess(160, 120, fgCopy, bgCopy, true, 0);
+    const struct {
+        const char* what;
+        QByteArray output;
+        std::vector<QByteArray> names;
+    } cases[] = {
+        {"in the output's name",
+         folder + "/r\xE9sultat.bmp",
+         {"--foreground", foreground, "--background", background}},
+        {"in its folder, relative names",
+         "dossier-\xE9/result.bmp",
+         {"--foreground=\xE9t\xE9.bmp", "--background=fond \xE0 carreaux.bmp"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<QByteArray> arguments = {"--size",  "160x120",  "--tile",
+                                             "--quiet", "--output", c.output};
+        arguments.insert(arguments.end(), c.names.begin(), c.names.end());
+        const QByteArray cwd = QFile::encodeName(QDir::currentPath());
+        ASSERT_EQ(::chdir(dir.constData()), 0);
+        const Result r = RunWithBytes(arguments);
+        ASSERT_EQ(::chdir(cwd.constData()), 0);
+        EXPECT_EQ(r.Code, 0) << c.what << ": " << r.Err.toStdString();
+        const QByteArray written = c.output.startsWith('/') ? c.output : dir + '/' + c.output;
+        QFile file;
+        const int fd = ::open(written.constData(), O_RDONLY);
+        ASSERT_GE(fd, 0) << c.what;
+        ASSERT_TRUE(file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        EXPECT_TRUE(file.readAll() == reference) << c.what;
+    }
+    // Nothing else is left in the output's folder (no temporary file).
+    QList<QByteArray> entries;
+    if (DIR* d = ::opendir(folder.constData())) {
+        while (const dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.' || (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")))
+                entries << QByteArray(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (QList<QByteArray>{"result.bmp", "r\xE9sultat.bmp"}));
+    // A name that does not exist is reported as the user typed it, as well as it can be shown.
+    const Result missing = RunWithBytes({"--size", "8x8", "--quiet", "--output", dir + "/o.bmp",
+                                         "--foreground", dir + "/absent-\xE9.bmp"});
+    EXPECT_EQ(missing.Code, 1);
+    EXPECT_TRUE(missing.Err.contains(QString::fromUtf8("absent-\uFFFD.bmp\". No such file")))
+        << missing.Err.toStdString();
 }
 
 TEST_F(ComposeCli, RunsWithoutAWindowSystem) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -223,11 +224,87 @@ TEST_F(Autostart, EnabledOnlyWithAnExecLineInTheEntryGroupAndNotHidden) {
         {"[Desktop Action x]\nExec=x\n[Desktop Entry]\nName=y\n", false},
         {"[Desktop Entry]\nExec=x\n[Desktop Action x]\nHidden=true\n", true},
         {"", false},
+        // Switched off by a desktop's startup settings.
+        {"[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=false\n", false},
+        {"[Desktop Entry]\nX-GNOME-Autostart-enabled = false\nExec=x\n", false},
+        {"[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=true\n", true},
+        {"[Desktop Entry]\nExec=x\nX-MATE-Autostart-enabled=false\n", false},
+        {"[Desktop Entry]\nExec=x\n[Other]\nX-GNOME-Autostart-enabled=false\n", true},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(writeText(entry(), c.text));
         EXPECT_EQ(isAutostartEnabled(), c.enabled) << c.text;
     }
+}
+
+TEST_F(Autostart, RewritingSwitchesTheEntryOnAndKeepsWhatTheProgramDoesNotOwn) {
+    ASSERT_TRUE(writeText(entry(), "# kept comment\n"
+                                   "[Desktop Entry]\n"
+                                   "Type=Application\n"
+                                   "Name=Old name\n"
+                                   "Name[de]=Alter Name\n"
+                                   "Exec=/old/path /autostart\n"
+                                   "Exec=/second/exec\n"
+                                   "X-GNOME-Autostart-enabled=false\n"
+                                   "Hidden = true\n"
+                                   "X-GNOME-Autostart-Delay=5\n"
+                                   "OnlyShowIn=GNOME;XFCE;\n"
+                                   "\n"
+                                   "[Desktop Action extra]\n"
+                                   "Name=Kept action\n"
+                                   "Exec=/kept/action\n"));
+    EXPECT_FALSE(isAutostartEnabled());
+    writeAutostartEntry(QStringLiteral("/new/path"));
+    EXPECT_TRUE(isAutostartEnabled());
+    EXPECT_EQ(readAll(entry()), QStringLiteral("# kept comment\n"
+                                               "[Desktop Entry]\n"
+                                               "Type=Application\n"
+                                               "Name=Tapestrix\n"
+                                               "Name[de]=Alter Name\n"
+                                               "Exec=/new/path /autostart\n"
+                                               "X-GNOME-Autostart-enabled=true\n"
+                                               "Hidden=false\n"
+                                               "X-GNOME-Autostart-Delay=5\n"
+                                               "OnlyShowIn=GNOME;XFCE;\n"
+                                               "Comment=Changes the desktop wallpaper at logon\n"
+                                               "Icon=tapestrix\n"
+                                               "Terminal=false\n"
+                                               "\n"
+                                               "[Desktop Action extra]\n"
+                                               "Name=Kept action\n"
+                                               "Exec=/kept/action\n"));
+    // A file with no entry group gets one in front of what it held.
+    ASSERT_TRUE(writeText(entry(), "[Other]\nKey=value\n"));
+    writeAutostartEntry(QStringLiteral("/new/path"));
+    EXPECT_TRUE(readAll(entry()).startsWith(autostartEntryText(QStringLiteral("/new/path"))));
+    EXPECT_TRUE(readAll(entry()).endsWith(QStringLiteral("[Other]\nKey=value\n")));
+    EXPECT_TRUE(isAutostartEnabled());
+}
+
+TEST_F(Autostart, EntryThatIsASymbolicLinkIsRewrittenThroughTheLink) {
+    // Dotfile setups: the entry links to a file kept elsewhere, by a relative link.
+    const QString target = FDir.path() + QStringLiteral("/dotfiles/tapestrix.desktop");
+    ASSERT_TRUE(
+        writeText(target, "[Desktop Entry]\nExec=/old /autostart\nHidden=true\nX-Mine=1\n"));
+    QDir().mkpath(config() + QStringLiteral("/autostart"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../../dotfiles/tapestrix.desktop"), entry()));
+    EXPECT_FALSE(isAutostartEnabled());
+    const auto inode = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    const ino_t before = inode(target);
+    writeAutostartEntry(QStringLiteral("/new/path"));
+    EXPECT_TRUE(QFileInfo(entry()).isSymLink());
+    EXPECT_TRUE(isAutostartEnabled());
+    EXPECT_EQ(readAll(target),
+              QStringLiteral("[Desktop Entry]\nExec=/new/path /autostart\nHidden=false\nX-Mine=1\n"
+                             "Type=Application\nName=Tapestrix\n"
+                             "Comment=Changes the desktop wallpaper at logon\nIcon=tapestrix\n"
+                             "Terminal=false\n"));
+    EXPECT_NE(inode(target), before) << "the file is replaced, not written over";
+    EXPECT_EQ(QDir(FDir.path() + QStringLiteral("/dotfiles")).entryList(QDir::Files).size(), 1)
+        << "no temporary file left behind";
 }
 
 TEST_F(Autostart, RemovalDeletesTheEntryAndAbsenceIsNoError) {

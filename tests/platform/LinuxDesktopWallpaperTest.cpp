@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -156,6 +157,30 @@ TEST_F(LinuxDesktopWallpaperTest, NoDesktopAndMissingFileAreReported) {
         EXPECT_TRUE(e.Message().contains(QStringLiteral("does not exist"))) << e.what();
     }
     EXPECT_TRUE(recorder.calls.empty());
+}
+
+TEST_F(LinuxDesktopWallpaperTest, LinksAtTheAlternateNamesAreReplacedNotWrittenThrough) {
+    // Both alternates are links to files elsewhere; the desktop is handed each name in turn.
+    const QString elsewhere = FDir.path() + QStringLiteral("/elsewhere");
+    QDir().mkpath(elsewhere);
+    const auto [first, second] = alternateNames(FPath);
+    for (const QString& name : {first, second}) {
+        const QString victim = elsewhere + QLatin1Char('/') + QFileInfo(name).fileName();
+        ASSERT_TRUE(platformtest::writeFile(victim, "precious"));
+        ASSERT_TRUE(QFile::link(victim, name));
+    }
+    Recorder recorder;
+    LinuxDesktopWallpaper setter(xfceContext(), recorder.backends());
+    setter.setDesktopWallpaper(FPath);
+    ASSERT_TRUE(platformtest::writeFile(FPath, "second"));
+    setter.setDesktopWallpaper(FPath);
+    ASSERT_EQ(recorder.calls.size(), 2u);
+    EXPECT_NE(recorder.calls[0].second, recorder.calls[1].second);
+    const QString shown = recorder.calls[1].second;
+    EXPECT_FALSE(QFileInfo(shown).isSymLink());
+    EXPECT_EQ(readAll(shown), "second");
+    for (const char* name : {"Tapestrix-1.bmp", "Tapestrix-2.bmp"})
+        EXPECT_EQ(readAll(elsewhere + QLatin1Char('/') + QLatin1String(name)), "precious") << name;
 }
 
 TEST_F(LinuxDesktopWallpaperTest, UnwritableFolderHandsTheFileItself) {

@@ -130,9 +130,12 @@ void FakeTools::add(const QString& name, const QString& script) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
-    // One record per call: NUL-terminated fields, then a record separator field.
+    // One record per call: NUL-terminated fields, then a record separator field. The script's
+    // own commands (sleep, ...) come from the system folders: the PATH it was started with holds
+    // only the fakes.
     file.write(QStringLiteral("#!/bin/bash\n"
-                              "printf '%s\\0' \"$(basename \"$0\")\" \"$@\" $'\\x1e' >> '%1'\n"
+                              "printf '%s\\0' \"${0##*/}\" \"$@\" $'\\x1e' >> '%1'\n"
+                              "PATH=/usr/local/bin:/usr/bin:/bin\n"
                               "%2\n")
                    .arg(logPath(), script)
                    .toUtf8());
@@ -143,7 +146,8 @@ void FakeTools::add(const QString& name, const QString& script) {
 
 QProcessEnvironment FakeTools::environment(const QProcessEnvironment& base) const {
     QProcessEnvironment env = base;
-    env.insert(QStringLiteral("PATH"), FDir.path() + QStringLiteral(":/usr/bin:/bin"));
+    // Only the fakes: a tool a test leaves out is missing whatever the machine has installed.
+    env.insert(QStringLiteral("PATH"), FDir.path());
     return env;
 }
 

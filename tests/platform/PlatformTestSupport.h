@@ -95,7 +95,7 @@ public:
     void add(const QString& name, const QString& script = QString());
     QString dir() const { return FDir.path(); }
     QString logPath() const { return FDir.path() + QStringLiteral("/calls.log"); }
-    // PATH holding only the fake programs' folder and the system's.
+    // `base` with a PATH of only the fake programs' folder: a program not added is missing.
     QProcessEnvironment environment(const QProcessEnvironment& base) const;
     // Every recorded call: program name first, then its arguments.
     std::vector<QStringList> calls() const;

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -273,6 +274,61 @@ TEST_F(SingleInstance, LockAndSocketOfACrashedInstanceAreTakenOver) {
     ASSERT_TRUE(pumpUntil([&] { return ready(second); }));
     EXPECT_EQ(second.get(), Start::Forwarded);
     EXPECT_EQ(restores, 1);
+}
+
+TEST_F(SingleInstance, LockFileThatNamesNoRunningInstanceIsTakenOverAtOnce) {
+    // A process that has ended, and a live one that is not an instance (it holds no lock).
+    QProcess ended, other;
+    ended.start(QStringLiteral("/bin/true"));
+    ASSERT_TRUE(ended.waitForFinished(10000));
+    other.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(other.waitForStarted(10000));
+    const QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
+    const struct {
+        const char* what;
+        QByteArray text;
+    } cases[] = {
+        {"empty", ""},
+        {"garbled", "\x01\xff garbage\n\n\n\n\n\n"},
+        {"a process that has ended",
+         QByteArray::number(ended.processId()) + "\ntapestrix\n" + QByteArray(64, 'h') + "\n"},
+        {"a live process that is not an instance",
+         QByteArray::number(other.processId()) + "\ntapestrix\n\n"},
+        {"this very process", QByteArray::number(::getpid()) + "\n" + self + "\n\n"},
+    };
+    const QString lock = TSingleInstance(FFolder).LockPath();
+    for (const auto& c : cases) {
+        QFile file(lock);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.text);
+        file.close();
+        QElapsedTimer timer;
+        timer.start();
+        {
+            TSingleInstance instance(FFolder);
+            EXPECT_EQ(instance.Start(5000), Start::Primary) << c.what;
+            EXPECT_LT(timer.elapsed(), 2000) << c.what;
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.what;
+            EXPECT_TRUE(file.readAll().startsWith(QByteArray::number(::getpid()) + '\n')) << c.what;
+            file.close();
+            // And it is a real lock: a second start finds it held.
+            EXPECT_EQ(TSingleInstance(FFolder).Start(300), Start::NoAnswer) << c.what;
+        }
+        EXPECT_FALSE(QFile::exists(lock)) << c.what;
+    }
+    other.kill();
+    other.waitForFinished(5000);
+}
+
+TEST_F(SingleInstance, GarbledLockOfARunningInstanceIsNotTakenOver) {
+    TSingleInstance first(FFolder);
+    ASSERT_EQ(first.Start(), Start::Primary);
+    QFile file(first.LockPath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("garbage\n");
+    file.close();
+    EXPECT_EQ(TSingleInstance(FFolder).Start(300), Start::NoAnswer);
+    EXPECT_TRUE(first.IsPrimary());
 }
 
 TEST_F(SingleInstance, ACleanEndLeavesNeitherLockNorSocket) {

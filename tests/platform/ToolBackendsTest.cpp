@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -32,6 +34,10 @@ protected:
         Context c;
         c.env = FTools.environment(QProcessEnvironment::systemEnvironment());
         c.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), FRuntime.path());
+        c.env.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                     FRuntime.path() + QStringLiteral("/config"));
+        c.env.remove(QStringLiteral("DISPLAY"));
+        c.env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         c.timeoutMs = 5000;
         return c;
     }
@@ -78,6 +84,23 @@ TEST_F(ToolBackendsTest, LxqtAndLxdeAskTheirFileManagersForACentredWallpaper) {
     EXPECT_EQ(FTools.calls()[1],
               QStringList({QStringLiteral("pcmanfm"), QStringLiteral("--set-wallpaper=") + kImage,
                            QStringLiteral("--wallpaper-mode=center")}));
+}
+
+TEST_F(ToolBackendsTest, LxqtSavesTheCentredModeInPcmanfmQtsSettings) {
+    FTools.add(QStringLiteral("pcmanfm-qt"));
+    const QString file = FRuntime.path() + QStringLiteral("/config/pcmanfm-qt/lxqt/settings.conf");
+    QDir().mkpath(QFileInfo(file).path());
+    ASSERT_TRUE(platformtest::writeFile(file, "[Desktop]\nWallpaperMode=none\nBgColor=#0000ff\n"
+                                              "\n[System]\nTerminal=xterm\n"));
+    const Context c = context();
+    EXPECT_EQ(lxqtSettingsFile(c.env), file);
+    setLxqtWallpaper(c, kImage);
+    QSettings saved(file, QSettings::IniFormat);
+    EXPECT_EQ(saved.value(QStringLiteral("Desktop/WallpaperMode")).toString(),
+              QStringLiteral("center"));
+    EXPECT_EQ(saved.value(QStringLiteral("Desktop/Wallpaper")).toString(), kImage);
+    EXPECT_EQ(saved.value(QStringLiteral("Desktop/BgColor")).toString(), QStringLiteral("#0000ff"));
+    EXPECT_EQ(saved.value(QStringLiteral("System/Terminal")).toString(), QStringLiteral("xterm"));
 }
 
 TEST_F(ToolBackendsTest, MissingAndHangingToolsFail) {

@@ -13,12 +13,15 @@
 #include <QGuiApplication>
 #include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <random>
 #include <sys/resource.h>
 
@@ -298,10 +301,74 @@ TEST_F(WorkerTest, FailedWriteKeepsThePreviousFile) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_TRUE(job.Status().startsWith("Exception: ")) << job.Status().toStdString();
+    // The system's reason, not "Unknown error".
+    EXPECT_TRUE(job.Status().endsWith(". File too large")) << job.Status().toStdString();
     QFile old(path);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("previous"));
     EXPECT_TRUE(FDesktop->Paths().isEmpty());
+}
+
+// A full disk: a tiny file system of its own, mounted in a user and mount namespace of its own
+// by the child (this test program run again under unshare).
+TEST(WorkerFullDisk, DISABLED_Child) {
+    const QString data = qEnvironmentVariable("TAPESTRIX_FULL_DISK_DIR");
+    ASSERT_FALSE(data.isEmpty());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+    setDesktopWallpaperBackend(std::make_shared<FakeDesktop>());
+    setPrimaryScreenSizeProvider([] { return QSize(640, 480); }); // 900 KB, the disk is 64 KB
+    BackBack job(TPreset{"", "#FF", false}, nullptr);
+    job.Resume();
+    job.WaitFor();
+    std::printf("STATUS %s\n", job.Status().toUtf8().constData());
+}
+
+TEST(WorkerFullDisk, WriteErrorSaysTheDiskIsFull) {
+    const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+    if (unshare.isEmpty())
+        GTEST_SKIP() << "unshare (util-linux) is not installed";
+    QTemporaryDir dir;
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TAPESTRIX_FULL_DISK_DIR", dir.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(unshare,
+                {"--user", "--map-root-user", "--mount", "/bin/sh", "-c",
+                 "mount -t tmpfs -o size=64k tapestrix \"$1\" || exit 77; shift; exec \"$@\"", "sh",
+                 dir.path(), QCoreApplication::applicationFilePath(),
+                 "--gtest_filter=WorkerFullDisk.DISABLED_Child",
+                 "--gtest_also_run_disabled_tests"});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    if (child.exitCode() == 77 || output.contains("unshare: "))
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << output.toStdString();
+    EXPECT_TRUE(output.contains(QRegularExpression(
+        "STATUS Exception: Cannot write file \".*/Tapestrix\\.bmp\"\\. No space left on device\n")))
+        << output.toStdString();
+}
+
+TEST_F(WorkerTest, LinkAtTheWallpaperFileIsReplacedNotWrittenThrough) {
+    QDir().mkpath(FDataHome);
+    const QString victim = FDir.filePath("precious.txt");
+    {
+        QFile file(victim);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("precious");
+    }
+    const QString path = FDataHome + "/Tapestrix.bmp";
+    ASSERT_TRUE(QFile::link(victim, path));
+    BackBack job(TPreset{"", "#FF", false}, nullptr);
+    Run(job);
+    EXPECT_EQ(job.Status().left(22), "Operation completed in") << job.Status().toStdString();
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    TBitmap written;
+    written.LoadFromFile(path);
+    EXPECT_EQ(written.Width(), 64);
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("precious"));
 }
 
 TEST(WallpaperFileName, DataFolderOrTheHomeFolderFallback) {
