@@ -9,12 +9,9 @@
 // Another user can therefore neither reach the socket nor take the names; the server also checks
 // every peer's user id.
 //
-// Protocol: the second start writes one request line, "restore
-" (show the running instance) or
-// "change-now
-" (change the wallpaper now); the running instance runs its request handler and
-// answers "ok
-". Any other line is refused by closing the connection. The lock is an advisory
+// Protocol: the second start writes one request line, "restore\n" (show the running instance) or
+// "change-now\n" (change the wallpaper now); the running instance runs its request handler and
+// answers "ok\n". Any other line is refused by closing the connection. The lock is an advisory
 // lock (flock) on the lock file, which the kernel releases when its holder ends however it ends:
 // a lock file that no running process has locked names no running instance, whatever it holds
 // (nothing, garbage, the number of a process that has ended or of another program), and is taken
