@@ -20,6 +20,7 @@ PACKAGES=(
     dbus dbus-x11 dconf-gsettings-backend gsettings-desktop-schemas libglib2.0-bin
     libglib2.0-dev libxcb1-dev libxcb-randr0-dev xfconf mate-desktop-common cinnamon-desktop-data
     libjpeg-turbo-progs python3 python3-pil
+    libwebp-dev webp libavif-dev libavif-bin libheif-dev libheif-examples libjxl-dev libjxl-tools
     fonts-liberation2 fonts-crosextra-carlito fonts-crosextra-caladea fonts-dejavu-core fonts-symbola
 )
 

@@ -1,7 +1,12 @@
 #include "toolkit/codecs/PictureFormats.h"
 
+#include "toolkit/codecs/AvifCodec.h"
+#include "toolkit/codecs/CodecImage.h"
+#include "toolkit/codecs/HeifCodec.h"
 #include "toolkit/codecs/Icon.h"
 #include "toolkit/codecs/Jpeg.h"
+#include "toolkit/codecs/JxlCodec.h"
+#include "toolkit/codecs/WebPCodec.h"
 #include "toolkit/metafile/Metafile.h"
 
 #include <algorithm>
@@ -130,6 +135,10 @@ std::unique_ptr<TGraphic> MakeMetafile() {
     return CreateMetafileGraphic();
 }
 
+template <const TCodec& (*Codec)()> std::unique_ptr<TGraphic> MakeCodecImage() {
+    return std::make_unique<TCodecImage>(Codec());
+}
+
 std::vector<TPictureFormat> MakeFormats() {
     return {
         // The toolkit's own formats, read as they always were.
@@ -140,13 +149,19 @@ std::vector<TPictureFormat> MakeFormats() {
         {"WMF", {QStringLiteral("wmf")}, &IsPlaceableWmf, &MakeMetafile},
         // Today's formats join here, each with its codec (see PictureDecoder.h), e.g.
         // {"PNG", {QStringLiteral("png"), QStringLiteral("apng")}, &IsPng, &MakePng},
+        {"WebP", {QStringLiteral("webp")}, &IsWebP, &MakeCodecImage<WebPCodec>},
+        {"AVIF", {QStringLiteral("avif")}, &IsAvif, &MakeCodecImage<AvifCodec>},
+        {"HEIF",
+         {QStringLiteral("heic"), QStringLiteral("heif"), QStringLiteral("hif")},
+         &IsHeif,
+         &MakeCodecImage<HeifCodec>},
+        {"JPEG XL", {QStringLiteral("jxl")}, &IsJxl, &MakeCodecImage<JxlCodec>},
     };
 }
 
 // Signatures of formats known by name before their readers join the table, so that a file in
 // one of them is not taken for what its extension says.
-[[maybe_unused]] const auto kFutureSignatures = {&IsPng,  &IsGif,  &IsWebP, &IsTiff,
-                                                 &IsAvif, &IsHeif, &IsJxl,  &IsSvg};
+[[maybe_unused]] const auto kFutureSignatures = {&IsPng, &IsGif, &IsTiff, &IsSvg};
 
 } // namespace
 
