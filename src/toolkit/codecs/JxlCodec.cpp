@@ -4,11 +4,60 @@
 #include <jxl/thread_parallel_runner.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <mutex>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr const char* kName = "JPEG XL";
+
+// Debian's libjxl 0.7 is built to print every failure it meets in damaged data on stderr, with
+// no way to turn that off; while libjxl decodes, the process's stderr goes to /dev/null (what
+// other threads write meanwhile is lost with it).
+class TQuietStderr {
+public:
+    TQuietStderr() {
+        const std::lock_guard<std::mutex> lock(Mutex());
+        if (Users()++ > 0)
+            return;
+        std::fflush(stderr);
+        Saved() = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (Saved() >= 0 && null >= 0)
+            ::dup2(null, STDERR_FILENO);
+        if (null >= 0)
+            ::close(null);
+    }
+    ~TQuietStderr() {
+        const std::lock_guard<std::mutex> lock(Mutex());
+        if (--Users() > 0 || Saved() < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(Saved(), STDERR_FILENO);
+        ::close(Saved());
+        Saved() = -1;
+    }
+    TQuietStderr(const TQuietStderr&) = delete;
+    TQuietStderr& operator=(const TQuietStderr&) = delete;
+
+private:
+    static std::mutex& Mutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static int& Users() {
+        static int users = 0;
+        return users;
+    }
+    static int& Saved() {
+        static int saved = -1;
+        return saved;
+    }
+};
 
 JxlColorEncoding Srgb() {
     JxlColorEncoding srgb{};
@@ -44,6 +93,8 @@ public:
 private:
     [[noreturn]] void Invalid(const QString& why) const { ThrowInvalidPicture(kName, FName, why); }
     [[noreturn]] void Damaged() const { Invalid(QStringLiteral("the data is damaged")); }
+    // Hands the decoder the next step of the file.
+    void Feed(bool reportProgress);
     // The decoder's next event, handing it the file a step at a time.
     JxlDecoderStatus Next(bool reportProgress);
 
@@ -59,22 +110,32 @@ private:
     int FNext = 0;
 };
 
+void TJxlDecoder::Feed(bool reportProgress) {
+    if (FFed >= FSize)
+        Invalid(QStringLiteral("the data is truncated"));
+    const size_t unused = FFed > 0 ? JxlDecoderReleaseInput(FDecoder) : 0;
+    const size_t step = std::max<size_t>(FSize / 16, 256 * 1024);
+    const size_t from = FFed - unused;
+    FFed = std::min(FSize, FFed + step);
+    JxlDecoderSetInput(FDecoder, FData + from, FFed - from);
+    if (FFed == FSize)
+        JxlDecoderCloseInput(FDecoder);
+    if (reportProgress)
+        ReportProgress(int(FFed * 90 / FSize));
+}
+
 JxlDecoderStatus TJxlDecoder::Next(bool reportProgress) {
+    if (FFed == 0)
+        Feed(false);
     for (;;) {
-        const JxlDecoderStatus status = JxlDecoderProcessInput(FDecoder);
+        JxlDecoderStatus status;
+        {
+            const TQuietStderr quiet;
+            status = JxlDecoderProcessInput(FDecoder);
+        }
         if (status != JXL_DEC_NEED_MORE_INPUT)
             return status;
-        if (FFed >= FSize)
-            Invalid(QStringLiteral("the data is truncated"));
-        const size_t unused = JxlDecoderReleaseInput(FDecoder);
-        const size_t step = std::max<size_t>(FSize / 16, 256 * 1024);
-        const size_t from = FFed - unused;
-        FFed = std::min(FSize, FFed + step);
-        JxlDecoderSetInput(FDecoder, FData + from, FFed - from);
-        if (FFed == FSize)
-            JxlDecoderCloseInput(FDecoder);
-        if (reportProgress)
-            ReportProgress(int(FFed * 90 / FSize));
+        Feed(reportProgress);
     }
 }
 

@@ -19,6 +19,8 @@ bool StartsWith(const QByteArray& head, const char* bytes, size_t size, size_t a
     return size_t(head.size()) >= at + size && std::memcmp(head.constData() + at, bytes, size) == 0;
 }
 
+// A literal's bytes at the start. With an offset, give the size too: (head, literal, offset)
+// calls the function above with the offset taken for the size.
 template <size_t N> bool StartsWith(const QByteArray& head, const char (&bytes)[N], size_t at = 0) {
     return StartsWith(head, bytes, N - 1, at);
 }
@@ -51,7 +53,7 @@ bool IsIcon(const QByteArray& head) {
 
 // EMF: the header record (type 1) with " EMF" at byte 40.
 bool IsEmf(const QByteArray& head) {
-    return Le32(head, 0) == 1 && StartsWith(head, " EMF", 40);
+    return Le32(head, 0) == 1 && StartsWith(head, " EMF", 4, 40);
 }
 
 // WMF with the placeable header (its key); a WMF without it has no signature worth the name.
@@ -68,7 +70,7 @@ bool IsGif(const QByteArray& head) {
 }
 
 bool IsWebP(const QByteArray& head) {
-    return StartsWith(head, "RIFF") && StartsWith(head, "WEBP", 8);
+    return StartsWith(head, "RIFF") && StartsWith(head, "WEBP", 4, 8);
 }
 
 bool IsTiff(const QByteArray& head) {
@@ -78,7 +80,7 @@ bool IsTiff(const QByteArray& head) {
 
 // An ISO base media file whose "ftyp" box names one of the brands.
 bool HasBrand(const QByteArray& head, std::initializer_list<const char*> brands) {
-    if (!StartsWith(head, "ftyp", 4))
+    if (!StartsWith(head, "ftyp", 4, 4))
         return false;
     const uint32_t boxSize = uint32_t(uint8_t(head[0])) << 24 | uint32_t(uint8_t(head[1])) << 16 |
                              uint32_t(uint8_t(head[2])) << 8 | uint32_t(uint8_t(head[3]));

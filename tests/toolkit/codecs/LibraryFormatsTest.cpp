@@ -1,0 +1,84 @@
+// What the four library-backed formats (WebP, AVIF, HEIF, JPEG XL) share: they are known by
+// their content whatever their extension says, and every truncation of a file is an error that
+// names the file, never a crash or a partly drawn picture.
+#include "EncoderTools.h"
+#include "toolkit/Graphics.h"
+#include "toolkit/codecs/AvifCodec.h"
+#include "toolkit/codecs/CodecImage.h"
+#include "toolkit/codecs/HeifCodec.h"
+#include "toolkit/codecs/JxlCodec.h"
+#include "toolkit/codecs/WebPCodec.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace encodertools;
+
+namespace {
+
+struct TFormatCase {
+    const char* Name;
+    const TCodec& (*Codec)();
+    const char* Tool;
+    QStringList Args; // %in and %out stand for the files
+};
+
+class LibraryFormats : public ::testing::TestWithParam<TFormatCase> {
+protected:
+    // A small transparent picture in the format, in dir.
+    QByteArray Make(const QTemporaryDir& dir) {
+        const TFormatCase& c = GetParam();
+        const QString in = dir.filePath("in.png"), out = dir.filePath("out.bin");
+        EXPECT_TRUE(Pattern(24, 16, true).save(in));
+        QStringList args = c.Args;
+        args.replaceInStrings("%in", in).replaceInStrings("%out", out);
+        RunTool(c.Tool, args);
+        return ReadAll(out);
+    }
+};
+
+TEST_P(LibraryFormats, LoadByContentWhateverTheExtension) {
+    REQUIRE_TOOLS(GetParam().Tool);
+    QTemporaryDir dir;
+    const QByteArray data = Make(dir);
+    const QString lying = dir.filePath("photo.jpg");
+    WriteAll(lying, data);
+    TPicture picture;
+    picture.LoadFromFile(lying);
+    const auto* graphic = dynamic_cast<const TCodecImage*>(picture.Graphic());
+    ASSERT_NE(graphic, nullptr);
+    EXPECT_STREQ(graphic->Codec().Name, GetParam().Codec().Name);
+    EXPECT_EQ(QSize(picture.Width(), picture.Height()), QSize(24, 16));
+    EXPECT_TRUE(graphic->Transparent());
+}
+
+TEST_P(LibraryFormats, EveryTruncationIsAnErrorNamingTheFile) {
+    REQUIRE_TOOLS(GetParam().Tool);
+    QTemporaryDir dir;
+    const QByteArray data = Make(dir);
+    ASSERT_GT(data.size(), 100);
+    const QString prefix = QStringLiteral("%1 image \"cut.bin\" is not valid: ")
+                               .arg(QLatin1String(GetParam().Codec().Name));
+    for (qsizetype size = 0; size < data.size(); ++size) {
+        TCodecImage picture(GetParam().Codec());
+        try {
+            picture.LoadFromBytes(data.left(size), QStringLiteral("cut.bin"));
+            picture.DIBNeeded();
+            ADD_FAILURE() << "the first " << size << " of " << data.size() << " bytes loaded";
+        } catch (const EInvalidGraphic& e) {
+            ASSERT_TRUE(e.Message().startsWith(prefix)) << e.Message().toStdString();
+        }
+        EXPECT_FALSE(picture.Decoded());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, LibraryFormats,
+    ::testing::Values(
+        TFormatCase{"WebP", &WebPCodec, "cwebp", {"-quiet", "-q", "50", "%in", "-o", "%out"}},
+        TFormatCase{"Avif", &AvifCodec, "avifenc", {"-s", "10", "%in", "-o", "%out"}},
+        TFormatCase{"Heif", &HeifCodec, "heif-enc", {"-q", "30", "%in", "-o", "%out"}},
+        TFormatCase{"Jxl", &JxlCodec, "cjxl", {"--quiet", "-d", "2", "%in", "%out"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace
