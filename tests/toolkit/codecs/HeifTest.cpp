@@ -77,6 +77,31 @@ TEST(Heif, ReducedDecodingUsesTheStoredThumbnail) {
     EXPECT_FALSE(picture.Decoded());
 }
 
+// heif-convert hands premultiplied pixels over as they are stored; the decoder gives them straight.
+TEST(Heif, PremultipliedAlphaIsUndone) {
+    REQUIRE_TOOLS("heif-enc", "heif-convert");
+    QTemporaryDir dir;
+    const QString png = dir.filePath("in.png"), heic = dir.filePath("in.heic"),
+                  ref = dir.filePath("ref.png");
+    QImage premultiplied =
+        Pattern(24, 16, true).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    premultiplied.reinterpretAsFormat(QImage::Format_RGBA8888);
+    ASSERT_TRUE(premultiplied.save(png));
+    // Lossless: RGB coded as it is, every sample kept.
+    RunTool("heif-enc", {"-L", "-p", "chroma=444", "--matrix_coefficients=0",
+                         "--premultiplied-alpha", png, "-o", heic});
+    RunTool("heif-convert", {heic, ref});
+    QImage expected = ReadReference(ref).convertToFormat(QImage::Format_RGBA8888);
+    for (int y = 0; y < expected.height(); ++y)
+        for (uint8_t* p = expected.scanLine(y); p < expected.scanLine(y) + 4 * expected.width();
+             p += 4)
+            for (int c = 0; c < 3 && p[3] != 0; ++c)
+                p[c] = uint8_t(std::min(255, (p[c] * 255 + p[3] / 2) / p[3]));
+    const TDecoded raw = DecodeRaw(HeifCodec(), ReadAll(heic));
+    EXPECT_TRUE(raw.Header.Alpha);
+    EXPECT_EQ(MaxDifference(raw.Image, expected), 0);
+}
+
 TEST(Heif, IccProfileGoesIntoTheHeader) {
     REQUIRE_TOOLS("heif-enc");
     QTemporaryDir dir;

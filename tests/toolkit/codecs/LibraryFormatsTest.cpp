@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 using namespace encodertools;
 
 namespace {
@@ -50,6 +53,32 @@ TEST_P(LibraryFormats, LoadByContentWhateverTheExtension) {
     EXPECT_STREQ(graphic->Codec().Name, GetParam().Codec().Name);
     EXPECT_EQ(QSize(picture.Width(), picture.Height()), QSize(24, 16));
     EXPECT_TRUE(graphic->Transparent());
+}
+
+// The rows the streaming composition reads are the decoded picture's, and decoding reports its
+// progress from start to end.
+TEST_P(LibraryFormats, RowsAreThePicturesRowsAndProgressMoves) {
+    REQUIRE_TOOLS(GetParam().Tool);
+    QTemporaryDir dir;
+    const QByteArray data = Make(dir);
+    TCodecImage picture(GetParam().Codec());
+    picture.LoadFromBytes(data, QStringLiteral("in"));
+    const std::unique_ptr<TRowReader> rows = picture.OpenRows();
+    ASSERT_NE(rows, nullptr);
+    ASSERT_TRUE(rows->Alpha());
+    std::vector<int> percents;
+    picture.OnProgress = [&percents](TObject*, TProgressStage, uint8_t percent, bool, const TRect&,
+                                     const QString&) { percents.push_back(percent); };
+    picture.SetClock([t = int64_t(0)]() mutable { return t += 1000; }); // no event held back
+    picture.DIBNeeded();
+    for (int y = 0; y < picture.Height(); ++y)
+        EXPECT_EQ(std::memcmp(rows->Row(y), picture.Image().constScanLine(y), 4 * 24), 0) << y;
+    ASSERT_GE(percents.size(), 2u);
+    EXPECT_EQ(percents.front(), 0);
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_TRUE(
+        std::any_of(percents.begin(), percents.end(), [](int p) { return p > 0 && p < 100; }));
 }
 
 TEST_P(LibraryFormats, EveryTruncationIsAnErrorNamingTheFile) {
