@@ -5,6 +5,8 @@
 // sRGB, so wide-gamut colours look less saturated and HDR pictures dark and flat.
 #include "toolkit/codecs/AvifCodec.h"
 
+#include "toolkit/codecs/QuietStderr.h"
+
 #include <avif/avif.h>
 
 #include <QThread>
@@ -118,7 +120,12 @@ TPictureHeader TAvifDecoder::ReadHeader() {
 
 void TAvifDecoder::Start(TRowLayout layout) {
     ReportProgress(0);
-    Check(avifDecoderNextImage(FDecoder));
+    avifResult decoded;
+    {
+        const TQuietStderr quiet; // dav1d's log
+        decoded = avifDecoderNextImage(FDecoder);
+    }
+    Check(decoded);
     const avifImage* image = FDecoder->image;
     if (int64_t(image->width) != FWidth || int64_t(image->height) != FHeight)
         Invalid(QStringLiteral("the coded picture's size %1 x %2 differs from the file's %3 x %4")

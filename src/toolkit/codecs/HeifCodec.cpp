@@ -1,5 +1,7 @@
 #include "toolkit/codecs/HeifCodec.h"
 
+#include "toolkit/codecs/QuietStderr.h"
+
 #include <libheif/heif.h>
 
 #include <QThread>
@@ -138,10 +140,14 @@ void THeifDecoder::Start(TRowLayout layout) {
         Invalid(QStringLiteral("there is not enough memory to decode it"));
     options->convert_hdr_to_8bit = 1;
     options->strict_decoding = 1; // damaged data is an error, not a picture with grey blocks
-    const heif_error error = heif_decode_image(
-        Decoded(), &FImage, heif_colorspace_RGB,
-        layout == TRowLayout::Bgra32 ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-        options);
+    heif_error error;
+    {
+        const TQuietStderr quiet; // libde265's complaints about damaged data
+        error = heif_decode_image(Decoded(), &FImage, heif_colorspace_RGB,
+                                  layout == TRowLayout::Bgra32 ? heif_chroma_interleaved_RGBA
+                                                               : heif_chroma_interleaved_RGB,
+                                  options);
+    }
     heif_decoding_options_free(options);
     Check(error);
     if (heif_image_get_width(FImage, heif_channel_interleaved) != FSizeOut.width() ||

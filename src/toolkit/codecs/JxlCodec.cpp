@@ -1,63 +1,16 @@
 #include "toolkit/codecs/JxlCodec.h"
 
+#include "toolkit/codecs/QuietStderr.h"
+
 #include <jxl/decode.h>
 #include <jxl/thread_parallel_runner.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <mutex>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr const char* kName = "JPEG XL";
-
-// Debian's libjxl 0.7 is built to print every failure it meets in damaged data on stderr, with
-// no way to turn that off; while libjxl decodes, the process's stderr goes to /dev/null (what
-// other threads write meanwhile is lost with it).
-class TQuietStderr {
-public:
-    TQuietStderr() {
-        const std::lock_guard<std::mutex> lock(Mutex());
-        if (Users()++ > 0)
-            return;
-        std::fflush(stderr);
-        Saved() = ::dup(STDERR_FILENO);
-        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (Saved() >= 0 && null >= 0)
-            ::dup2(null, STDERR_FILENO);
-        if (null >= 0)
-            ::close(null);
-    }
-    ~TQuietStderr() {
-        const std::lock_guard<std::mutex> lock(Mutex());
-        if (--Users() > 0 || Saved() < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(Saved(), STDERR_FILENO);
-        ::close(Saved());
-        Saved() = -1;
-    }
-    TQuietStderr(const TQuietStderr&) = delete;
-    TQuietStderr& operator=(const TQuietStderr&) = delete;
-
-private:
-    static std::mutex& Mutex() {
-        static std::mutex mutex;
-        return mutex;
-    }
-    static int& Users() {
-        static int users = 0;
-        return users;
-    }
-    static int& Saved() {
-        static int saved = -1;
-        return saved;
-    }
-};
 
 JxlColorEncoding Srgb() {
     JxlColorEncoding srgb{};

@@ -9,11 +9,16 @@
 #include "toolkit/codecs/JxlCodec.h"
 #include "toolkit/codecs/WebPCodec.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace encodertools;
 
@@ -99,6 +104,39 @@ TEST_P(LibraryFormats, EveryTruncationIsAnErrorNamingTheFile) {
         }
         EXPECT_FALSE(picture.Decoded());
     }
+}
+
+// Damaged data: an error or a picture, never a crash, and nothing the libraries print on stderr.
+TEST_P(LibraryFormats, DamagedDataLeavesStderrAlone) {
+    REQUIRE_TOOLS(GetParam().Tool);
+    QTemporaryDir dir;
+    const QByteArray data = Make(dir);
+    const QString log = dir.filePath("stderr.txt");
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int file = ::open(QFile::encodeName(log).constData(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(file, 0);
+    ::dup2(file, STDERR_FILENO);
+    ::close(file);
+    int errors = 0;
+    for (int i = 0; i < 60; ++i) {
+        QByteArray damaged = data;
+        const qsizetype at = 16 + (i * 7919) % (damaged.size() - 16);
+        damaged[at] = char(damaged[at] ^ (1 << (i % 8)));
+        damaged[(at * 3) % damaged.size()] = char(i * 37);
+        try {
+            TCodecImage picture(GetParam().Codec());
+            picture.LoadFromBytes(damaged, QStringLiteral("damaged"));
+            picture.DIBNeeded();
+        } catch (const EInvalidGraphic&) {
+            ++errors;
+        }
+    }
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    EXPECT_GT(errors, 0);
+    EXPECT_EQ(ReadAll(log), QByteArray());
 }
 
 INSTANTIATE_TEST_SUITE_P(
