@@ -12,7 +12,7 @@
 
 inline int FuzzLibraryCodec(const TCodec& codec, const uint8_t* data, size_t size) {
     // The loader's own limits are tested by the unit tests.
-    constexpr int64_t kFuzzMaxPixels = int64_t(1) << 22;
+    constexpr int64_t kFuzzMaxPixels = int64_t(1) << 20;
     const QByteArray bytes =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     try {
