@@ -13,6 +13,14 @@ namespace {
 
 constexpr const char* kName = "HEIF";
 
+// Without a decoder configuration (whose bit depth is undefined then) libde265 takes the picture
+// size from the coded data alone, however large it says it is: such images are not decoded.
+bool HasBitDepth(const heif_image_handle* image) {
+    const int luma = heif_image_handle_get_luma_bits_per_pixel(image);
+    const int chroma = heif_image_handle_get_chroma_bits_per_pixel(image);
+    return luma >= 1 && luma <= 16 && chroma <= 16;
+}
+
 void InitOnce() {
     static const bool initialised = [] {
         heif_init(nullptr); // reference counted; kept for the life of the program
@@ -48,6 +56,7 @@ private:
         if (error.code != heif_error_Ok)
             Invalid(QString::fromUtf8(error.message));
     }
+    void CheckAlphaSize(const heif_image_handle* image, int width, int height) const;
     // The handle decoded: the primary image or its thumbnail.
     const heif_image_handle* Decoded() const { return FThumbnail ? FThumbnail : FHandle; }
 
@@ -87,10 +96,14 @@ TPictureHeader THeifDecoder::ReadHeader() {
     // from them.
     const int luma = heif_image_handle_get_luma_bits_per_pixel(FHandle);
     const int chroma = heif_image_handle_get_chroma_bits_per_pixel(FHandle);
+    if (!HasBitDepth(FHandle))
+        Invalid(QStringLiteral("its bit depth is not defined"));
     const int sampleBytes = std::max(luma, chroma) > 8 ? 2 : 1;
     const int channels = header.Alpha ? 4 : 3;
     CheckPictureLimits(kName, FName, header.Width, header.Height,
                        sampleBytes * channels + channels);
+    if (header.Alpha)
+        CheckAlphaSize(FHandle, header.Width, header.Height);
     const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(FHandle);
     if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
         const size_t size = heif_image_handle_get_raw_color_profile_size(FHandle);
@@ -101,6 +114,36 @@ TPictureHeader THeifDecoder::ReadHeader() {
     }
     FSizeOut = QSize(header.Width, header.Height);
     return header;
+}
+
+// The alpha channel is an image of its own that libheif decodes whatever its size: it must not
+// be larger than the picture (as stored, before rotation).
+void THeifDecoder::CheckAlphaSize(const heif_image_handle* image, int width, int height) const {
+    const int count = heif_image_handle_get_number_of_auxiliary_images(image, 0);
+    std::vector<heif_item_id> ids(static_cast<size_t>(std::max(count, 0)));
+    ids.resize(size_t(std::max(
+        0, heif_image_handle_get_list_of_auxiliary_image_IDs(image, 0, ids.data(), count))));
+    for (heif_item_id id : ids) {
+        heif_image_handle* aux = nullptr;
+        if (heif_image_handle_get_auxiliary_image_handle(image, id, &aux).code != heif_error_Ok)
+            continue;
+        const char* type = nullptr;
+        bool alpha = false;
+        if (heif_image_handle_get_auxiliary_type(aux, &type).code == heif_error_Ok && type) {
+            const QByteArray name(type);
+            alpha = name.contains("alpha") || name == "urn:mpeg:hevc:2015:auxid:1";
+            heif_image_handle_free_auxiliary_types(aux, &type);
+        }
+        const int64_t w = heif_image_handle_get_width(aux), h = heif_image_handle_get_height(aux);
+        const bool defined = HasBitDepth(aux);
+        heif_image_handle_release(aux);
+        if (alpha && !defined)
+            Invalid(QStringLiteral("the bit depth of its alpha channel is not defined"));
+        if (alpha && int64_t(w) * h > int64_t(width) * height)
+            Invalid(QStringLiteral("its alpha channel (%1 x %2 pixels) is larger than the picture")
+                        .arg(w)
+                        .arg(h));
+    }
 }
 
 QSize THeifDecoder::ReduceTo(int width, int height) {
@@ -116,8 +159,9 @@ QSize THeifDecoder::ReduceTo(int width, int height) {
             continue;
         const QSize size(heif_image_handle_get_width(thumbnail),
                          heif_image_handle_get_height(thumbnail));
-        const bool fits = size.width() >= width && size.height() >= height &&
-                          size.width() < FSizeOut.width() && size.height() < FSizeOut.height();
+        const bool fits = HasBitDepth(thumbnail) && size.width() >= width &&
+                          size.height() >= height && size.width() < FSizeOut.width() &&
+                          size.height() < FSizeOut.height();
         const bool smaller = !FThumbnail || size.width() < FSizeOut.width();
         if (fits && smaller) {
             if (FThumbnail)
