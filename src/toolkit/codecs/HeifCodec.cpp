@@ -104,12 +104,14 @@ TPictureHeader THeifDecoder::ReadHeader() {
                        sampleBytes * channels + channels);
     if (header.Alpha)
         CheckAlphaSize(FHandle, header.Width, header.Height);
-    // libheif sizes what it decodes (a grid's output, its tiles, the alpha channel) by the limit
-    // on a side: no larger than the picture as stored.
+    // libheif checks what it decodes (a grid's output, its tiles, the alpha channel, the coded
+    // picture) against the limit on a side: the picture's own, with room for the coded picture's
+    // padding to whole blocks of up to 64 pixels.
     const int side =
         std::max({heif_image_handle_get_ispe_width(FHandle),
                   heif_image_handle_get_ispe_height(FHandle), header.Width, header.Height});
-    heif_context_set_maximum_image_size_limit(FContext, std::min(kMaxPictureSide, side + 1));
+    heif_context_set_maximum_image_size_limit(FContext,
+                                              std::min(kMaxPictureSide, (side / 64 + 2) * 64));
     const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(FHandle);
     if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
         const size_t size = heif_image_handle_get_raw_color_profile_size(FHandle);
