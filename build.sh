@@ -15,7 +15,7 @@ JOBS=${JOBS:-$(nproc)}
 PACKAGES=(
     cmake ninja-build ccache g++ clang libclang-rt-14-dev pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libjpeg62-turbo-dev libgtest-dev libgmock-dev libbenchmark-dev
+    libjpeg62-turbo-dev libspng-dev libgif-dev libtiff-dev libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-utils x11-xserver-utils openbox xdotool trayer
     dbus dbus-x11 dconf-gsettings-backend gsettings-desktop-schemas libglib2.0-bin
     libglib2.0-dev libxcb1-dev libxcb-randr0-dev xfconf mate-desktop-common cinnamon-desktop-data

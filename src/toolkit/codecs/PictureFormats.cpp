@@ -1,7 +1,11 @@
 #include "toolkit/codecs/PictureFormats.h"
 
+#include "toolkit/codecs/CodecImage.h"
+#include "toolkit/codecs/GifCodec.h"
 #include "toolkit/codecs/Icon.h"
 #include "toolkit/codecs/Jpeg.h"
+#include "toolkit/codecs/PngCodec.h"
+#include "toolkit/codecs/TiffCodec.h"
 #include "toolkit/metafile/Metafile.h"
 
 #include <algorithm>
@@ -126,6 +130,11 @@ template <class T> std::unique_ptr<TGraphic> Make() {
     return std::make_unique<T>();
 }
 
+// A picture of today's formats: the generic picture over the format's codec.
+template <const TCodec& (*Codec)()> std::unique_ptr<TGraphic> MakeCodecImage() {
+    return std::make_unique<TCodecImage>(Codec());
+}
+
 std::unique_ptr<TGraphic> MakeMetafile() {
     return CreateMetafileGraphic();
 }
@@ -138,15 +147,19 @@ std::vector<TPictureFormat> MakeFormats() {
         {"ICO", {QStringLiteral("ico")}, &IsIcon, &Make<TIcon>},
         {"EMF", {QStringLiteral("emf")}, &IsEmf, &MakeMetafile},
         {"WMF", {QStringLiteral("wmf")}, &IsPlaceableWmf, &MakeMetafile},
-        // Today's formats join here, each with its codec (see PictureDecoder.h), e.g.
-        // {"PNG", {QStringLiteral("png"), QStringLiteral("apng")}, &IsPng, &MakePng},
+        // Today's formats, each with its codec (see PictureDecoder.h).
+        {"PNG", {QStringLiteral("png"), QStringLiteral("apng")}, &IsPng, &MakeCodecImage<PngCodec>},
+        {"GIF", {QStringLiteral("gif")}, &IsGif, &MakeCodecImage<GifCodec>},
+        {"TIFF",
+         {QStringLiteral("tif"), QStringLiteral("tiff")},
+         &IsTiff,
+         &MakeCodecImage<TiffCodec>},
     };
 }
 
 // Signatures of formats known by name before their readers join the table, so that a file in
 // one of them is not taken for what its extension says.
-[[maybe_unused]] const auto kFutureSignatures = {&IsPng,  &IsGif,  &IsWebP, &IsTiff,
-                                                 &IsAvif, &IsHeif, &IsJxl,  &IsSvg};
+[[maybe_unused]] const auto kFutureSignatures = {&IsWebP, &IsAvif, &IsHeif, &IsJxl, &IsSvg};
 
 } // namespace
 
