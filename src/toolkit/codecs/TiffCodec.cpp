@@ -83,7 +83,7 @@ public:
     void ReadRows(uint8_t* const* rows, int count) override;
 
     // libtiff's messages, kept instead of printed.
-    void Note(bool error, const char* format, va_list args);
+    void Note(const char* module, bool error, const char* format, va_list args);
 
 private:
     [[noreturn]] void Fail(const QString& fallback) const;
@@ -101,6 +101,7 @@ private:
     QString FName;
     std::unique_ptr<TIFF, decltype(&TIFFClose)> FTiff;
     QString FError;
+    bool FDataEnded = false; // a JPEG strip or tile ended early
 
     uint32_t FWidth = 0, FHeight = 0;
     uint16_t FBitsPerSample = 8, FSamplesPerPixel = 1;
@@ -124,22 +125,27 @@ private:
     uint32_t FNext = 0;
 };
 
-int OnError(TIFF*, void* decoder, const char*, const char* format, va_list args) {
-    static_cast<TTiffDecoder*>(decoder)->Note(true, format, args);
+int OnError(TIFF*, void* decoder, const char* module, const char* format, va_list args) {
+    static_cast<TTiffDecoder*>(decoder)->Note(module, true, format, args);
     return 1; // handled: nothing is printed
 }
 
-int OnWarning(TIFF*, void* decoder, const char*, const char* format, va_list args) {
-    static_cast<TTiffDecoder*>(decoder)->Note(false, format, args);
+int OnWarning(TIFF*, void* decoder, const char* module, const char* format, va_list args) {
+    static_cast<TTiffDecoder*>(decoder)->Note(module, false, format, args);
     return 1;
 }
 
-void TTiffDecoder::Note(bool error, const char* format, va_list args) {
-    if (!error || !FError.isEmpty())
-        return; // the first error says most
+void TTiffDecoder::Note(const char* module, bool error, const char* format, va_list args) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
-    FError = QString::fromUtf8(text);
+    // libjpeg's warnings that its data ran out: the rest of the strip would be grey.
+    if (!error && module && std::strcmp(module, "JPEGLib") == 0 &&
+        (std::strncmp(text, "Premature end of JPEG file", 26) == 0 ||
+         std::strncmp(text, "Corrupt JPEG data: premature end of data segment", 48) == 0)) {
+        error = FDataEnded = true;
+    }
+    if (error && FError.isEmpty()) // the first error says most
+        FError = QString::fromUtf8(text);
 }
 
 void TTiffDecoder::Fail(const QString& fallback) const {
@@ -368,8 +374,11 @@ void TTiffDecoder::Expand(const uint8_t* raw, size_t count, uint8_t* out, size_t
 }
 
 const uint8_t* TTiffDecoder::Samples(uint32_t y) {
-    if (y < FBandTop || y >= FBandTop + FBandRows)
+    if (y < FBandTop || y >= FBandTop + FBandRows) {
         LoadBand(y);
+        if (FDataEnded)
+            Fail(QString());
+    }
     const size_t row = size_t(y - FBandTop) * FPlaneRowBytes;
     if (FPlanes == 1) {
         if (FBitsPerSample == 8)

@@ -438,6 +438,13 @@ def make_tiff(folder):
         folder.add("pillow-%s.tif" % compression, saved(picture, "TIFF", compression=compression),
                    Image.open(io.BytesIO(saved(picture, "TIFF", compression=compression)))
                    .convert("RGBA"), 0)
+    # A JPEG strip whose byte count says it ends halfway: libjpeg's warning is an error here.
+    jpeg = bytearray(saved(picture, "TIFF", compression="jpeg", rowsperstrip=30))
+    ifd = struct.unpack("<I", jpeg[4:8])[0]
+    for at in range(ifd + 2, ifd + 2 + 12 * struct.unpack("<H", jpeg[ifd:ifd + 2])[0], 12):
+        if struct.unpack("<HHI", jpeg[at:at + 8]) == (279, 4, 1):
+            jpeg[at + 8:at + 12] = struct.pack("<I", struct.unpack("<I", jpeg[at + 8:at + 12])[0] // 2)
+    folder.refuse("short-jpeg-strip.tif", bytes(jpeg), "invalid", "Premature end of JPEG file")
     ycc = saved(picture.convert("YCbCr"), "TIFF", compression="jpeg")
     folder.add("pillow-ycbcr-jpeg.tif", ycc, Image.open(io.BytesIO(ycc)).convert("RGBA"), 0)
     for mode, alpha in (("RGBA", 1), ("LA", 1), ("CMYK", 0), ("P", 0), ("1", 0)):
