@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the fuzz targets' seed corpora: small BMP, JPEG and ICO files made from scratch.
+"""Writes the fuzz targets' seed corpora: small BMP, JPEG and ICO files made from scratch, and
+the small PNG, GIF and TIFF pictures of the codec tests (tests/toolkit/codecs/pillow_pictures.py,
+good and damaged ones).
 
-    fuzz/corpus/make-seeds.py          (needs cjpeg from libjpeg-turbo-progs for the JPEGs)
+    fuzz/corpus/make-seeds.py          (needs cjpeg from libjpeg-turbo-progs for the JPEGs and
+                                        python3-pil for the PNG, GIF and TIFF pictures)
 """
 import os
 import struct
@@ -184,7 +187,25 @@ def make_jpegs():
             subprocess.run(["cjpeg", "-quality", "60"] + args + ["-outfile", out, ppm], check=True)
 
 
+def make_test_pictures(max_bytes=3072):
+    import shutil
+    import sys
+    sys.dont_write_bytecode = True
+    sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "toolkit", "codecs"))
+    import pillow_pictures
+    for kind, folder in (("png", "png"), ("gif", "gif"), ("tiff", "tiff")):
+        with tempfile.TemporaryDirectory() as tmp:
+            getattr(pillow_pictures, "make_" + kind)(pillow_pictures.Folder(tmp))
+            for name in sorted(os.listdir(tmp)):
+                path = os.path.join(tmp, name)
+                if name.endswith((".rgba", ".icc", ".txt")) or os.path.getsize(path) > max_bytes:
+                    continue
+                with open(path, "rb") as f:
+                    write(folder, name, f.read())
+
+
 if __name__ == "__main__":
     make_bmps()
     make_icos()
     make_jpegs()
+    make_test_pictures()

@@ -208,8 +208,13 @@ void TGifDecoder::ReadRows(uint8_t* const* rows, int count) {
         const uint8_t* indices = FrameRow(y);
         std::memset(out, 0, size_t(FLeft) * bpp);
         uint8_t* p = out + size_t(FLeft) * bpp;
-        for (int x = 0; x < FFrameW; ++x, p += bpp)
-            std::memcpy(p, FColors.data() + 4 * indices[x], bpp);
+        if (bpp == 4) {
+            for (int x = 0; x < FFrameW; ++x, p += 4)
+                std::memcpy(p, FColors.data() + 4 * indices[x], 4);
+        } else {
+            for (int x = 0; x < FFrameW; ++x, p += 3)
+                std::memcpy(p, FColors.data() + 4 * indices[x], 3);
+        }
         std::memset(p, 0, size_t(FWidth - FLeft - FFrameW) * bpp);
     }
 }

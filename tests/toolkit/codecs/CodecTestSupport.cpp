@@ -72,12 +72,12 @@ QString CompareRow(const uint8_t* got, const std::vector<uint8_t>& want, int y, 
     return QString();
 }
 
-} // namespace
-
 QByteArray ReadFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+} // namespace
 
 const TPictures& PillowPictures(const QString& format) {
     static QTemporaryDir root;
@@ -128,6 +128,9 @@ const TPictures& PillowPictures(const QString& format) {
     return pictures;
 }
 
+namespace {
+
+// Empty (readable in failures) when the file is refused as the case says; else what happened.
 std::string CheckRefused(const TCodec& codec, const TRefusedCase& refused) {
     const QString begins =
         QStringLiteral("%1 image \"%2\" is ").arg(QLatin1String(codec.Name), refused.Path);
@@ -149,6 +152,8 @@ std::string CheckRefused(const TCodec& codec, const TRefusedCase& refused) {
     return "it decodes";
 }
 
+// Empty when a picture over codec loads the file with the expected header and decodes it to the
+// expected pixels, whole and, for upright pictures, row by row; else what differs.
 std::string CheckPicture(const TCodec& codec, const TPictureCase& picture) {
     TCodecImage image(codec);
     try {
@@ -197,6 +202,8 @@ QImage DecodeBytes(const TCodec& codec, const QByteArray& data, const QString& n
     return image.Image();
 }
 
+// Empty when every prefix of data shorter than it raises EInvalidGraphic when it is loaded or
+// decoded; else the first that did not.
 std::string CheckTruncations(const TCodec& codec, const QByteArray& data) {
     for (qsizetype n = 0; n < data.size(); ++n) {
         try {
@@ -224,6 +231,7 @@ std::string CheckLoadsByContent(const QString& path, const TCodec& codec) {
     return {};
 }
 
+// What is written to the standard error stream while work runs.
 QString CapturedStderr(const std::function<void()>& work) {
     std::fflush(stderr);
     QTemporaryDir dir;
@@ -240,6 +248,43 @@ QString CapturedStderr(const std::function<void()>& work) {
     close(saved);
     std::fclose(file);
     return QString::fromUtf8(ReadFile(QString::fromLocal8Bit(path)));
+}
+
+} // namespace
+
+void ExpectPicturesDecode(const TCodec& codec, const TPictures& pictures,
+                          const std::function<bool(const QString& path)>& sequential) {
+    EXPECT_FALSE(pictures.Good.empty());
+    for (const TPictureCase& picture : pictures.Good) {
+        EXPECT_EQ(CheckPicture(codec, picture), "") << picture.Path.toStdString();
+        if (!sequential)
+            continue;
+        const QByteArray data = ReadFile(picture.Path);
+        auto decoder = codec.Open(reinterpret_cast<const uint8_t*>(data.constData()),
+                                  size_t(data.size()), picture.Path);
+        decoder->ReadHeader();
+        EXPECT_EQ(decoder->Sequential(), sequential(picture.Path)) << picture.Path.toStdString();
+    }
+}
+
+void ExpectRefused(const TCodec& codec, const TPictures& pictures, const QStringList& truncated) {
+    EXPECT_FALSE(pictures.Refused.empty());
+    const QString printed = CapturedStderr([&] {
+        for (const TRefusedCase& refused : pictures.Refused)
+            EXPECT_EQ(CheckRefused(codec, refused), "") << refused.Path.toStdString();
+        for (const QString& name : truncated)
+            EXPECT_EQ(CheckTruncations(codec, ReadFile(pictures.Dir + '/' + name)), "")
+                << name.toStdString();
+    });
+    EXPECT_EQ(printed.toStdString(), "");
+}
+
+void ExpectLoadsByContent(const TCodec& codec, const TPictures& pictures, const QString& name,
+                          const QString& lyingName) {
+    QTemporaryDir dir;
+    const QString lying = dir.filePath(lyingName);
+    ASSERT_TRUE(QFile::copy(pictures.Dir + '/' + name, lying));
+    EXPECT_EQ(CheckLoadsByContent(lying, codec), "");
 }
 
 } // namespace codectest

@@ -7,9 +7,9 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
-#include <string>
 #include <vector>
 
 namespace codectest {
@@ -45,26 +45,16 @@ const TPictures& PillowPictures(const QString& format);
     if (!(pictures).Skip.isEmpty())                                                                \
     GTEST_SKIP() << (pictures).Skip.toStdString()
 
-// Empty (readable in failures) when the file is refused as the case says; else what happened.
-std::string CheckRefused(const TCodec& codec, const TRefusedCase& refused);
-
-// Empty when a picture over codec loads the file with the expected header and decodes it to the
-// expected pixels, whole and, for upright pictures, row by row; else what differs.
-std::string CheckPicture(const TCodec& codec, const TPictureCase& picture);
-
-// The picture of data decoded whole through the codec (its errors raised).
-QImage DecodeBytes(const TCodec& codec, const QByteArray& data, const QString& name);
-
-// Empty when every prefix of data shorter than it raises EInvalidGraphic when it is loaded or
-// decoded; else the first that did not.
-std::string CheckTruncations(const TCodec& codec, const QByteArray& data);
-
-// Empty when the file, whatever its extension, loads through TPicture as the codec's picture.
-std::string CheckLoadsByContent(const QString& path, const TCodec& codec);
-
-// What is written to the standard error stream while work runs.
-QString CapturedStderr(const std::function<void()>& work);
-
-QByteArray ReadFile(const QString& path);
+// The checks each codec's tests make, as test expectations that name the files that fail:
+// every picture decodes to its pixels with its header, whole and, for upright pictures, row by
+// row (and, where sequential is given, the decoder is sequential as it says); every refused file
+// is refused with its error, and so is every truncation of the named pictures, with nothing
+// printed on the standard error stream; the named picture loads through TPicture by its content
+// from a file with the lying name.
+void ExpectPicturesDecode(const TCodec& codec, const TPictures& pictures,
+                          const std::function<bool(const QString& path)>& sequential = {});
+void ExpectRefused(const TCodec& codec, const TPictures& pictures, const QStringList& truncated);
+void ExpectLoadsByContent(const TCodec& codec, const TPictures& pictures, const QString& name,
+                          const QString& lyingName);
 
 } // namespace codectest

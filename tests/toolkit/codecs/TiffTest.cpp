@@ -6,8 +6,6 @@
 #include "CodecTestSupport.h"
 #include "toolkit/codecs/TiffCodec.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace codectest;
@@ -20,31 +18,23 @@ const TPictures& Pictures() {
 
 TEST(Tiff, PicturesDecodeToThePixelsTheyWereMadeOf) {
     REQUIRE_PICTURES(Pictures());
-    EXPECT_GE(Pictures().Good.size(), 40u);
-    for (const TPictureCase& picture : Pictures().Good)
-        EXPECT_EQ(CheckPicture(TiffCodec(), picture), "") << picture.Path.toStdString();
+    // A band of rows at a time: a scan line, a strip of each plane, a row of tiles; the tiles of
+    // these pictures are taller than they are, so that they are decoded whole.
+    ExpectPicturesDecode(TiffCodec(), Pictures(),
+                         [](const QString& path) { return !path.contains(QLatin1String("tile")); });
 }
 
 TEST(Tiff, DamagedTruncatedAndOversizedFilesAreRefused) {
     REQUIRE_PICTURES(Pictures());
-    const QString printed = CapturedStderr([] {
-        for (const TRefusedCase& refused : Pictures().Refused)
-            EXPECT_EQ(CheckRefused(TiffCodec(), refused), "") << refused.Path.toStdString();
-        // Files with the directory first and last; raw, compressed and JPEG strips; tiles.
-        for (const char* name : {"pillow-raw.tif", "pillow-tiff_lzw.tif", "pillow-jpeg.tif",
-                                 "grey4.tif", "rgba8-deflate-separate-tile.tif"})
-            EXPECT_EQ(CheckTruncations(TiffCodec(), ReadFile(Pictures().Dir + '/' + name)), "")
-                << name;
-    });
-    EXPECT_EQ(printed, "");
+    // The directory first and last; raw, compressed and JPEG strips; tiles.
+    ExpectRefused(TiffCodec(), Pictures(),
+                  {"pillow-raw.tif", "pillow-tiff_lzw.tif", "pillow-jpeg.tif", "grey4.tif",
+                   "rgba8-deflate-separate-tile.tif"});
 }
 
 TEST(Tiff, LoadsByItsContentWhateverTheExtension) {
     REQUIRE_PICTURES(Pictures());
-    QTemporaryDir dir;
-    const QString lying = dir.filePath(QStringLiteral("scan.bmp"));
-    ASSERT_TRUE(QFile::copy(Pictures().Dir + QStringLiteral("/pillow-raw.tif"), lying));
-    EXPECT_EQ(CheckLoadsByContent(lying, TiffCodec()), "");
+    ExpectLoadsByContent(TiffCodec(), Pictures(), "pillow-raw.tif", "scan.bmp");
 }
 
 } // namespace

@@ -299,9 +299,10 @@ def make_gif(folder):
     # Pillow's own files, against Pillow's decoding of them (it may reorder the palette).
     picture = photo(40, 30).quantize(32)
     frames = [picture, picture.rotate(90), picture.transpose(Image.FLIP_TOP_BOTTOM)]
-    for name, options, alpha in (("pillow.gif", {}, 0),
+    for name, options, alpha in (("pillow-interlaced.gif", {}, 0),
                                  ("pillow-transparent.gif", dict(transparency=5), 1),
                                  ("animated.gif", dict(save_all=True, append_images=frames[1:]), 0)):
+        options.setdefault("interlace", "interlaced" in name)
         data = saved(picture, "GIF", **options)
         folder.add(name, data, Image.open(io.BytesIO(data)).convert("RGBA"), alpha)
 
@@ -409,7 +410,7 @@ def make_tiff(folder):
             def straighten(v, al):
                 v8, a8 = to8(v, bits), to8(al, bits)
                 return 0 if a8 == 0 else min(255, (v8 * 255 + a8 // 2) // a8)
-            folder.add("associated%d.tif" % bits,
+            folder.add("associated%d-tiles.tif" % bits,
                        tiff(w, h, bits, pre + [a], 2, tile=(16, 16), tags=[(338, 3, [1])]),
                        rgba(w, h, [[tuple(straighten(c[y][x], a[y][x]) for c in pre) +
                                     (to8(a[y][x], bits),) for x in range(w)] for y in range(h)]),
@@ -434,6 +435,11 @@ def make_tiff(folder):
            tile=(2048, 2048))
 
     picture = photo(40, 30)
+    # Tiles in two bands of rows, the last tiles partly beyond the picture.
+    planes = [[[picture.getpixel((x, y))[c] for x in range(40)] for y in range(30)]
+              for c in range(3)]
+    folder.add("rgb8-bands-of-16x16.tif", tiff(40, 30, 8, planes, 2, ">", (16, 16), deflate=True),
+               picture.convert("RGBA"), 0)
     for compression in ("raw", "tiff_lzw", "tiff_adobe_deflate", "packbits", "jpeg"):
         folder.add("pillow-%s.tif" % compression, saved(picture, "TIFF", compression=compression),
                    Image.open(io.BytesIO(saved(picture, "TIFF", compression=compression)))
@@ -445,8 +451,11 @@ def make_tiff(folder):
         if struct.unpack("<HHI", jpeg[at:at + 8]) == (279, 4, 1):
             jpeg[at + 8:at + 12] = struct.pack("<I", struct.unpack("<I", jpeg[at + 8:at + 12])[0] // 2)
     folder.refuse("short-jpeg-strip.tif", bytes(jpeg), "invalid", "Premature end of JPEG file")
-    ycc = saved(picture.convert("YCbCr"), "TIFF", compression="jpeg")
-    folder.add("pillow-ycbcr-jpeg.tif", ycc, Image.open(io.BytesIO(ycc)).convert("RGBA"), 0)
+    for sampling in ((1, 1), (2, 1)):
+        ycc = saved(picture.convert("YCbCr"), "TIFF", compression="jpeg",
+                    tiffinfo={530: sampling})
+        folder.add("pillow-ycbcr%d%d-jpeg.tif" % sampling, ycc,
+                   Image.open(io.BytesIO(ycc)).convert("RGBA"), 0)
     for mode, alpha in (("RGBA", 1), ("LA", 1), ("CMYK", 0), ("P", 0), ("1", 0)):
         image = with_alpha(picture).convert(mode) if alpha else picture.convert(mode)
         folder.add("pillow-%s.tif" % mode, saved(image, "TIFF"), image.convert("RGBA"), alpha)
