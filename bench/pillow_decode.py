@@ -2,7 +2,7 @@
 
     pillow_decode.py FILE RUNS
 
-Prints the median milliseconds.
+Prints the median milliseconds of wall time and of processor time.
 """
 import statistics
 import sys
@@ -13,13 +13,14 @@ from PIL import Image
 
 def main():
     path, runs = sys.argv[1], int(sys.argv[2])
-    times = []
+    times, cpu = [], []
     for _ in range(runs):
-        begin = time.perf_counter()
+        begin, cpu_begin = time.perf_counter(), time.process_time()
         with Image.open(path) as image:
             image.load()
         times.append((time.perf_counter() - begin) * 1000)
-    print("%.1f" % statistics.median(times))
+        cpu.append((time.process_time() - cpu_begin) * 1000)
+    print("%.1f %.1f" % (statistics.median(times), statistics.median(cpu)))
 
 
 if __name__ == "__main__":

@@ -65,7 +65,7 @@ private:
     int FNext = 0;      // next canvas row
     int FFrameRows = 0; // frame rows read so far
     std::vector<uint8_t> FLine;
-    std::vector<uint8_t> FIndices; // an interlaced frame, read whole
+    std::unique_ptr<uint8_t[]> FIndices; // an interlaced frame, read whole
 };
 
 void TGifDecoder::Fail(int error) const {
@@ -169,20 +169,20 @@ const uint8_t* TGifDecoder::FrameRow(int y) {
             Finish();
         return FLine.data();
     }
-    if (FIndices.empty()) {
+    if (!FIndices) {
         // The four passes: every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd
         // from 1.
         static const int passes[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
-        FIndices.resize(size_t(FFrameW) * size_t(FFrameH));
+        FIndices.reset(new uint8_t[size_t(FFrameW) * size_t(FFrameH)]);
         for (const auto& pass : passes)
             for (int row = pass[0]; row < FFrameH; row += pass[1]) {
                 ReportProgress(int(int64_t(FFrameRows++) * 100 / FFrameH));
-                Check(DGifGetLine(FGif.get(), FIndices.data() + size_t(row) * size_t(FFrameW),
+                Check(DGifGetLine(FGif.get(), FIndices.get() + size_t(row) * size_t(FFrameW),
                                   FFrameW));
             }
         Finish();
     }
-    return FIndices.data() + size_t(y) * size_t(FFrameW);
+    return FIndices.get() + size_t(y) * size_t(FFrameW);
 }
 
 // After the frame's data giflib has read up to its terminating block; what follows is another
