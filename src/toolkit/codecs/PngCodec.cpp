@@ -19,10 +19,9 @@ uint32_t Be32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
-// What the chunk headers say, read without the chunks' contents: whether the file is an
-// animation (acTL), where its eXIf chunk is, and whether every chunk up to IEND is complete.
+// What the chunk headers say, read without the chunks' contents: where the eXIf chunk is (before
+// or after the image data), and whether every chunk up to IEND is complete.
 struct TChunkScan {
-    bool Animated = false;
     bool Complete = false;
     const uint8_t* Exif = nullptr;
     size_t ExifSize = 0;
@@ -39,8 +38,6 @@ TChunkScan ScanChunks(const uint8_t* data, size_t size) {
             scan.Complete = true;
             break;
         }
-        if (std::memcmp(type, "acTL", 4) == 0)
-            scan.Animated = true;
         if (std::memcmp(type, "eXIf", 4) == 0 && !scan.Exif) {
             scan.Exif = data + at + 8;
             scan.ExifSize = length;
@@ -150,7 +147,7 @@ void TPngDecoder::Fail(int error) const {
         why = QStringLiteral("a chunk's checksum is wrong");
         break;
     case SPNG_ECHUNK_LIMITS:
-        why = QStringLiteral("its chunks hold more data than a picture may");
+        why = QStringLiteral("a chunk is larger than allowed");
         break;
     case SPNG_EMEM:
         throw std::bad_alloc();
@@ -185,7 +182,8 @@ TPictureHeader TPngDecoder::ReadHeader() {
                        std::max(4, channels * (FIhdr.bit_depth == 16 ? 2 : 1)));
 
     // The chunks are all there: a file cut short is refused now, not after some rows were drawn.
-    // An animation's other frames are not decoded, only stepped over.
+    // Of an animation only the default image (IDAT) is decoded; the other frames' chunks (fdAT)
+    // are stepped over here and never read by libspng.
     const TChunkScan scan = ScanChunks(FData, FSize);
     if (!scan.Complete)
         ThrowInvalidPicture(kName, FName, QStringLiteral("the file is truncated"));
