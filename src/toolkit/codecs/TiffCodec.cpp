@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kName = "TIFF";
 // libtiff's largest single allocation: a whole 16-bit RGBA strip of the largest picture taken.
 constexpr tmsize_t kMaxAllocation = tmsize_t(4 * kMaxPicturePixels) + (tmsize_t(1) << 20);
+constexpr uint16_t kMaxSamplesPerPixel = 16;
 // Tiles may be larger than a small picture, but not beyond this many pixels.
 constexpr uint64_t kMaxTilePixelsAnyPicture = uint64_t(1) << 20;
 
@@ -183,6 +184,10 @@ TPictureHeader TTiffDecoder::ReadHeader() {
     TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric))
         ThrowInvalidPicture(kName, FName, QStringLiteral("the colour model is missing"));
+    // Colour, alpha and a few more: pictures of many bands (multispectral images) are no
+    // wallpapers.
+    if (FSamplesPerPixel > kMaxSamplesPerPixel)
+        Unsupported(QStringLiteral("a picture of %1 samples per pixel").arg(FSamplesPerPixel));
     // The decoded size the samples need.
     CheckPictureLimits(kName, FName, FWidth, FHeight,
                        (int64_t(FSamplesPerPixel) * FBitsPerSample + 7) / 8);

@@ -430,6 +430,8 @@ def make_tiff(folder):
            bits=16, spp=4, photometric=2, tags=[(338, 3, [2])])
     refuse("float.tif", "invalid", "the sample format 3 is not supported", tags=[(339, 3, [3])])
     refuse("twelve-bits.tif", "invalid", "a sample size of 12 bits is not supported", bits=12)
+    refuse("many-bands.tif", "invalid", "a picture of 17 samples per pixel is not supported",
+           spp=17, separate=True)
     refuse("lab.tif", "invalid", "the colour model 8 is not supported", spp=3, photometric=8)
     refuse("huge-tiles.tif", "invalid", "the tile size 2048 x 2048 does not suit the picture",
            tile=(2048, 2048))
