@@ -5,6 +5,7 @@
 #include "toolkit/codecs/Icon.h"
 #include "toolkit/codecs/Jpeg.h"
 #include "toolkit/codecs/PngCodec.h"
+#include "toolkit/codecs/SvgImage.h"
 #include "toolkit/codecs/TiffCodec.h"
 #include "toolkit/metafile/Metafile.h"
 
@@ -154,12 +155,15 @@ std::vector<TPictureFormat> MakeFormats() {
          {QStringLiteral("tif"), QStringLiteral("tiff")},
          &IsTiff,
          &MakeCodecImage<TiffCodec>},
+        // SVG is drawn, not decoded: a graphic of its own. Gzip-compressed SVG matches no
+        // signature, so its extension (svg, svgz) decides, as for any file without one.
+        {"SVG", {QStringLiteral("svg"), QStringLiteral("svgz")}, &IsSvg, &Make<TSvgImage>},
     };
 }
 
 // Signatures of formats known by name before their readers join the table, so that a file in
 // one of them is not taken for what its extension says.
-[[maybe_unused]] const auto kFutureSignatures = {&IsWebP, &IsAvif, &IsHeif, &IsJxl, &IsSvg};
+[[maybe_unused]] const auto kFutureSignatures = {&IsWebP, &IsAvif, &IsHeif, &IsJxl};
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "toolkit/codecs/PngCodec.h"
 
+#include "toolkit/codecs/Exif.h"
+
 #include <spng.h>
 
 #include <algorithm>
@@ -45,43 +47,6 @@ TChunkScan ScanChunks(const uint8_t* data, size_t size) {
         at += 12 + length;
     }
     return scan;
-}
-
-// The Orientation tag (0x0112) of the first image file directory of EXIF data (a TIFF header,
-// optionally after "Exif\0\0"); 1 when there is none or the data is damaged.
-// TODO(exif): use ExifOrientation (toolkit/codecs/Exif.h) once it is in.
-int ExifOrientationTag(const uint8_t* data, size_t size) {
-    if (size >= 6 && std::memcmp(data, "Exif\0\0", 6) == 0) {
-        data += 6;
-        size -= 6;
-    }
-    if (size < 8)
-        return 1;
-    const bool little = data[0] == 'I' && data[1] == 'I';
-    if (!little && !(data[0] == 'M' && data[1] == 'M'))
-        return 1;
-    const auto u16 = [&](size_t at) {
-        return little ? unsigned(data[at] | data[at + 1] << 8)
-                      : unsigned(data[at] << 8 | data[at + 1]);
-    };
-    const auto u32 = [&](size_t at) {
-        return uint32_t(little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2));
-    };
-    if (u16(2) != 42)
-        return 1;
-    const size_t ifd = u32(4);
-    if (ifd > size || size - ifd < 2)
-        return 1;
-    const size_t entries = u16(ifd);
-    for (size_t i = 0; i < entries && (size - ifd - 2) / 12 > i; ++i) {
-        const size_t entry = ifd + 2 + 12 * i;
-        // SHORT (3), one value, kept in the first bytes of the value field.
-        if (u16(entry) == 0x0112 && u16(entry + 2) == 3 && u32(entry + 4) == 1) {
-            const unsigned value = u16(entry + 8);
-            return value >= 1 && value <= 8 ? int(value) : 1;
-        }
-    }
-    return 1;
 }
 
 // Red and blue of count pixels of bytesPerPixel bytes swapped in place.
@@ -206,7 +171,7 @@ TPictureHeader TPngDecoder::ReadHeader() {
     else if (iccpError != SPNG_ECHUNKAVAIL)
         Check(iccpError);
     if (scan.Exif)
-        header.Orientation = ExifOrientationTag(scan.Exif, scan.ExifSize);
+        header.Orientation = ExifOrientation(scan.Exif, scan.ExifSize);
     FInterlaced = FIhdr.interlace_method != SPNG_INTERLACE_NONE;
     return header;
 }
