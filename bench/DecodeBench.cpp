@@ -1,53 +1,68 @@
-// Decodes one picture file as the program does, for bench/run to time against the formats' own
-// command-line decoders:
-//     bench_decode FILE            load and decode the whole picture (24-bit or premultiplied)
-//     bench_decode --rows FILE     load and read it row by row, as the streaming composition does
-// Prints the size and a checksum of the pixels, so that the work cannot be skipped.
+// Decoding of whole pictures in any format the program reads, timed in the process.
+//
+//   bench_decode FILE RUNS [rows]
+//
+// Each run loads FILE as TPicture does (read, format by content, header) and decodes it whole
+// into the picture's bitmap; with "rows" the rows are read one after another instead, as the
+// streaming composition reads them (no whole bitmap). Prints the median milliseconds of wall
+// time and of processor time (user and system, of the process).
 #include "toolkit/Graphics.h"
 #include "toolkit/codecs/CodecImage.h"
 
-#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <vector>
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const bool rows = argc == 3 && std::strcmp(argv[1], "--rows") == 0;
-    if (argc != 2 && !rows) {
-        std::fprintf(stderr, "usage: bench_decode [--rows] FILE\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: bench_decode FILE RUNS [rows]\n");
         return 2;
     }
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+    const QString file = QString::fromLocal8Bit(argv[1]);
+    const int runs = std::max(1, std::atoi(argv[2]));
+    const bool rows = argc > 3 && std::strcmp(argv[3], "rows") == 0;
+    const auto processor = [] {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+    };
+    std::vector<double> times, cpu;
     try {
-        TPicture picture;
-        picture.LoadFromFile(QString::fromLocal8Bit(argv[argc - 1]));
-        auto* graphic = dynamic_cast<TCodecImage*>(picture.Graphic());
-        if (!graphic) {
-            std::fprintf(stderr, "not a picture read through a codec\n");
-            return 1;
-        }
-        uint32_t sum = 0;
-        if (rows) {
-            std::unique_ptr<TRowReader> reader = graphic->OpenRows();
-            if (!reader) {
-                std::fprintf(stderr, "this picture is not read row by row\n");
+        for (int i = 0; i < runs; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            const double cpuStart = processor();
+            TPicture picture;
+            picture.LoadFromFile(file);
+            auto* image = dynamic_cast<TCodecImage*>(picture.Graphic());
+            if (!image) {
+                std::fprintf(stderr, "%s is not read through a codec\n", argv[1]);
                 return 1;
             }
-            const int bytes = graphic->Width() * (reader->Alpha() ? 4 : 3);
-            for (int y = 0; y < graphic->Height(); ++y) {
-                const uint8_t* row = reader->Row(y);
-                sum = sum * 31 + row[(y * 7) % bytes];
+            if (rows) {
+                std::unique_ptr<TRowReader> reader = image->OpenRows();
+                for (int y = 0; reader && y < image->Height(); ++y)
+                    reader->Row(y);
+            } else {
+                image->DIBNeeded();
             }
-        } else {
-            graphic->DIBNeeded();
-            const QImage& image = graphic->Image();
-            for (int y = 0; y < image.height(); ++y)
-                sum = sum * 31 + image.constScanLine(y)[(y * 7) % image.bytesPerLine()];
+            times.push_back(double(timer.nsecsElapsed()) / 1e6);
+            cpu.push_back(processor() - cpuStart);
         }
-        std::printf("%d x %d %08x\n", graphic->Width(), graphic->Height(), sum);
     } catch (const Exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        std::fprintf(stderr, "%s\n", e.Message().toLocal8Bit().constData());
         return 1;
     }
+    std::sort(times.begin(), times.end());
+    std::sort(cpu.begin(), cpu.end());
+    std::printf("%.1f %.1f\n", times[times.size() / 2], cpu[cpu.size() / 2]);
     return 0;
 }

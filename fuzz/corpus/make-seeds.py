@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
-"""Writes the fuzz targets' seed corpora: small BMP, JPEG and ICO files made from scratch, and
-WebP, AVIF, HEIF and JPEG XL files made by the formats' own encoders.
+"""Writes the fuzz targets' seed corpora: small BMP, JPEG, ICO and SVG files and EXIF blocks
+made from scratch (some JPEGs with an EXIF orientation and an ICC profile), the small PNG, GIF and
+TIFF pictures of the codec tests (tests/toolkit/codecs/pillow_pictures.py, good and damaged ones),
+and WebP, AVIF, HEIF and JPEG XL files made by the formats' own encoders.
 
-    fuzz/corpus/make-seeds.py          (needs cjpeg from libjpeg-turbo-progs for the JPEGs, and
-                                        webp, libavif-bin, libheif-examples and libjxl-tools)
+    fuzz/corpus/make-seeds.py          (needs cjpeg from libjpeg-turbo-progs for the JPEGs,
+                                        python3-pil for the PNG, GIF and TIFF pictures, and webp,
+                                        libavif-bin, libheif-examples and libjxl-tools)
 """
 import os
 import struct
 import subprocess
+import gzip
 import tempfile
 import zlib
 
@@ -146,8 +150,7 @@ def png_chunk(kind, body):
 
 def exif_orientation(orientation):
     """A big-endian TIFF block with one entry, the orientation."""
-    return (b"MM\0*" + struct.pack(">IH", 8, 1) + struct.pack(">HHIHH", 0x112, 3, 1, orientation, 0) +
-            struct.pack(">I", 0))
+    return tiff(True, [(0x0112, 3, 1, orientation)])
 
 
 def ico_dib(w, h, bits):
@@ -263,10 +266,131 @@ def make_jxls():
            {"in": png(16, 12, extra=exif)})
 
 
+def make_test_pictures(max_bytes=3072):
+    import sys
+    sys.dont_write_bytecode = True
+    sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "toolkit", "codecs"))
+    import pillow_pictures
+    for kind, folder in (("png", "png"), ("gif", "gif"), ("tiff", "tiff")):
+        with tempfile.TemporaryDirectory() as tmp:
+            getattr(pillow_pictures, "make_" + kind)(pillow_pictures.Folder(tmp))
+            for name in sorted(os.listdir(tmp)):
+                path = os.path.join(tmp, name)
+                if name.endswith((".rgba", ".icc", ".txt")) or os.path.getsize(path) > max_bytes:
+                    continue
+                with open(path, "rb") as f:
+                    write(folder, name, f.read())
+
+
+def tiff(big, entries, next_ifd=0):
+    """A TIFF block whose first directory (at 8) holds entries of (tag, type, count, value)."""
+    e = ">" if big else "<"
+    out = (b"MM" if big else b"II") + struct.pack(e + "HI", 42, 8) + struct.pack(e + "H", len(entries))
+    for tag, kind, count, value in entries:
+        packed = struct.pack(e + "HH", value, 0) if kind == 3 else struct.pack(e + "I", value)
+        out += struct.pack(e + "HHI", tag, kind, count) + packed
+    return out + struct.pack(e + "I", next_ifd)
+
+
+def exif(orientation, big=False):
+    return b"Exif\0\0" + tiff(big, [(0x010F, 2, 4, 0), (0x0112, 3, 1, orientation),
+                                     (0x8769, 4, 1, 0)])
+
+
+def icc_profile(gamma=2.2):
+    """A version 2 RGB display profile: Adobe RGB (1998)'s D50 colorants and a pure gamma."""
+    def xyz(x, y, z):
+        return b"XYZ \0\0\0\0" + struct.pack(">iii", *(round(v * 65536) for v in (x, y, z)))
+    curve = b"curv\0\0\0\0" + struct.pack(">IH", 1, round(gamma * 256)) + b"\0\0"
+    tags = [(b"wtpt", xyz(0.9642, 1.0, 0.8249)), (b"rXYZ", xyz(0.6097, 0.3111, 0.0195)),
+            (b"gXYZ", xyz(0.2053, 0.6257, 0.0609)), (b"bXYZ", xyz(0.1492, 0.0632, 0.7446)),
+            (b"rTRC", curve), (b"gTRC", curve), (b"bTRC", curve)]
+    offset = 128 + 4 + 12 * len(tags)
+    table, body = struct.pack(">I", len(tags)), b""
+    for sig, data in tags:
+        table += sig + struct.pack(">II", offset + len(body), len(data))
+        body += data
+    size = offset + len(body)
+    header = struct.pack(">I4sI4s4s4s", size, b"none", 0x02100000, b"mntr", b"RGB ", b"XYZ ")
+    header += bytes(12) + b"acsp" + bytes(24) + struct.pack(">I", 0)
+    header += struct.pack(">iii", round(0.9642 * 65536), 65536, round(0.8249 * 65536))
+    header += bytes(128 - len(header))
+    return header + table + body
+
+
+def app(marker, payload):
+    return bytes((0xFF, marker)) + struct.pack(">H", len(payload) + 2) + payload
+
+
+def icc_markers(profile, pieces):
+    step = -(-len(profile) // pieces)
+    chunks = [profile[i:i + step] for i in range(0, len(profile), step)]
+    return b"".join(app(0xE2, b"ICC_PROFILE\0" + bytes((i + 1, len(chunks))) + c)
+                    for i, c in enumerate(chunks))
+
+
+def make_exif_and_profiles():
+    write("exif", "little-6.exif", exif(6))
+    write("exif", "big-8.exif", exif(8, big=True))
+    write("exif", "bare-3.tiff", tiff(False, [(0x0112, 3, 1, 3)], next_ifd=26))
+    write("exif", "long-5.tiff", tiff(True, [(0x0100, 4, 1, 640), (0x0112, 4, 1, 5)]))
+    with open(os.path.join(HERE, "jpeg", "baseline.jpg"), "rb") as f:
+        jpeg = f.read()
+    write("jpeg", "exif-icc.jpg", jpeg[:2] + app(0xE1, exif(6)) + icc_markers(icc_profile(), 1) + jpeg[2:])
+    write("jpeg", "icc-two-markers.jpg", jpeg[:2] + icc_markers(icc_profile(1.8), 2) + jpeg[2:])
+    write("jpeg", "exif-big-8.jpg", jpeg[:2] + app(0xE1, exif(8, big=True)) + jpeg[2:])
+
+
+SVG_NS = 'xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink"'
+
+
+def make_svgs():
+    def svg(attributes, body):
+        return f"<svg {SVG_NS} {attributes}>{body}</svg>".encode()
+
+    shapes = ('<rect x="1" y="2" width="8" height="5" rx="2" fill="#c33" stroke="#000"/>'
+              '<circle cx="12" cy="6" r="3" fill="#36c" fill-opacity="0.5"/>'
+              '<path d="M1 9 C 4 1, 8 12, 15 3 Z" fill="none" stroke="#3a3" stroke-dasharray="1 2"/>')
+    paint = ('<defs><linearGradient id="g"><stop offset="0" stop-color="red"/>'
+             '<stop offset="1" stop-color="blue" stop-opacity="0"/></linearGradient>'
+             '<radialGradient id="r" cx="0.3"><stop offset="0" stop-color="#ff0"/>'
+             '<stop offset="1" stop-color="#0f0"/></radialGradient>'
+             '<pattern id="p" width="4" height="4" patternUnits="userSpaceOnUse">'
+             '<rect width="2" height="2" fill="#000"/></pattern>'
+             '<clipPath id="c"><circle cx="8" cy="5" r="5"/></clipPath>'
+             '<mask id="m"><rect width="16" height="10" fill="url(#g)"/></mask>'
+             '<filter id="f"><feGaussianBlur stdDeviation="1"/><feOffset dx="1"/></filter></defs>'
+             '<rect width="16" height="10" fill="url(#r)" clip-path="url(#c)"/>'
+             '<rect width="16" height="10" fill="url(#p)" mask="url(#m)" filter="url(#f)"/>'
+             '<g transform="rotate(10 8 5)" opacity="0.7"><use xlink:href="#c"/></g>')
+    png = ("iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAYAAABytg0kAAAAFklEQVQI12P4z8DwHwyBjP8MDAwMDAA2WQQB"
+           "xaX3WQAAAABJRU5ErkJggg==")  # 2 x 2, red, green, transparent
+    seeds = {
+        "shapes.svg": svg('width="16" height="10"', shapes),
+        "paint.svg": svg('width="16mm" height="1cm" viewBox="0 0 16 10"', paint),
+        "viewbox.svg": svg('viewBox="0 0 16 10" preserveAspectRatio="xMinYMax slice"', shapes),
+        "extents.svg": svg("", shapes),
+        "text.svg": svg('width="40" height="12"', '<text x="1" y="10" font-size="9" '
+                        'font-family="sans-serif">Ab<tspan dy="-2" fill="red">c</tspan></text>'),
+        "image.svg": svg('width="8" height="8"', '<image width="8" height="8" '
+                         f'xlink:href="data:image/png;base64,{png}"/>'),
+        "entities.svg": b'<?xml version="1.0"?><!DOCTYPE svg [<!ENTITY s "<rect width=\'3\' '
+                        b'height=\'3\'/>">]>' + svg('width="4" height="4"', "&s;&s;"),
+        "style.svg": svg('width="6" height="6"', "<style>rect{fill:#0c0} .a{stroke:red}</style>"
+                         '<rect class="a" width="5" height="5"/>'),
+    }
+    for name, data in seeds.items():
+        write("svg", name, data)
+    write("svg", "shapes.svgz", gzip.compress(seeds["shapes.svg"], mtime=0))
+
+
 if __name__ == "__main__":
     make_bmps()
     make_icos()
     make_jpegs()
+    make_test_pictures()
+    make_exif_and_profiles()
+    make_svgs()
     make_webps()
     make_avifs()
     make_heifs()

@@ -206,8 +206,9 @@ int main(int argc, char** argv) {
                           .arg(e.Message));
         return 2;
     }
-    if (options.Mode == TComposeMode::Help) {
-        Print(stdout, ComposeHelpText());
+    if (options.Mode == TComposeMode::Help || options.Mode == TComposeMode::Version) {
+        Print(stdout,
+              options.Mode == TComposeMode::Help ? ComposeHelpText() : ComposeVersionText());
         return 0;
     }
 

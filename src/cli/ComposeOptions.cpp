@@ -2,6 +2,8 @@
 
 #include "toolkit/Graphics.h"
 
+#include "Version.h"
+
 #include <QRegularExpression>
 
 namespace {
@@ -53,6 +55,10 @@ TComposeOptions ParseComposeOptions(const QStringList& arguments) {
             noValue();
             options.Mode = TComposeMode::Help;
             return options;
+        } else if (arg == QLatin1String("--version")) {
+            noValue();
+            options.Mode = TComposeMode::Version;
+            return options;
         } else if (arg == QLatin1String("--size")) {
             ParseSize(takeValue(), options);
             haveSize = true;
@@ -97,6 +103,7 @@ QString ComposeHelpText() {
         "Usage: tapestrix-compose --size WIDTHxHEIGHT [--foreground FILE]\n"
         "                         [--background FILE|COLOUR] [--tile] --output FILE.bmp\n"
         "       tapestrix-compose --apply [--foreground FILE] [--background FILE|COLOUR] [--tile]\n"
+        "       tapestrix-compose --help | --version\n"
         "\n"
         "Composes a wallpaper exactly as Tapestrix does and writes it as a 24-bit BMP file, or\n"
         "with --apply makes it the desktop wallpaper.\n"
@@ -116,8 +123,13 @@ QString ComposeHelpText() {
         "                        the file's path; needs a display, takes no --size or --output\n"
         "  --quiet               no progress line (it is shown only when stderr is a terminal)\n"
         "  --help                this text\n"
+        "  --version             print the version and exit\n"
         "\n"
         "Without a window system the offscreen platform is used, so it runs from scripts and\n"
         "cron jobs. Exit status: 0 when the file was written, 1 on an error (the message goes to\n"
         "stderr), 2 for a command line that cannot be used.\n");
+}
+
+QString ComposeVersionText() {
+    return QStringLiteral("tapestrix-compose " TAPESTRIX_VERSION "\n");
 }

@@ -3,7 +3,7 @@
 //   tapestrix-compose --size WIDTHxHEIGHT [--foreground FILE] [--background FILE|COLOUR]
 //                     [--tile] --output FILE.bmp [--quiet]
 //   tapestrix-compose --apply [--foreground FILE] [--background FILE|COLOUR] [--tile] [--quiet]
-//   tapestrix-compose --help
+//   tapestrix-compose --help | --version
 //
 // Parsing is kept apart from running so that each mode (compose to a file, apply as the
 // desktop wallpaper) has its own entry point: RunCompose and RunApply.
@@ -16,6 +16,7 @@ enum class TComposeMode {
     Compose, // compose at --size and write --output
     Apply,   // one desktop job: compose at the screen's size and set the wallpaper
     Help,
+    Version,
 };
 
 struct TComposeOptions {
@@ -37,8 +38,9 @@ struct TUsageError {
 // Parses the arguments after the program name. Raises TUsageError.
 TComposeOptions ParseComposeOptions(const QStringList& arguments);
 
-// The text --help prints.
+// The texts --help and --version print.
 QString ComposeHelpText();
+QString ComposeVersionText();
 
 // The modes; each returns the process exit code.
 int RunCompose(const TComposeOptions& options);

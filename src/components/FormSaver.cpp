@@ -1,8 +1,9 @@
 #include "components/FormSaver.h"
 
 #include "platform/Screen.h"
-#include "toolkit/registry/Registry.h"
 #include "toolkit/SysUtils.h"
+#include "toolkit/registry/Registry.h"
+#include "toolkit/widgets/AppEvents.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -217,11 +218,27 @@ void TFormSaver::SavePlacement() {
     Put16(bytes + 10, record.Visible);
 
     HKEY key = nullptr;
+    QString failure;
     if (RegCreateKeyEx(FUserDependent ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, RegistryPath(),
-                       KEY_WRITE, &key) != ERROR_SUCCESS)
+                       KEY_WRITE, &key) != ERROR_SUCCESS) {
+        failure = QStringLiteral("Failed to create key %1").arg(RegistryPath());
+    } else {
+        if (RegSetValueEx(key, GetValueName(), REG_BINARY, bytes, kRecordSize) != ERROR_SUCCESS)
+            failure = QStringLiteral("Failed to set data for '%1'").arg(GetValueName());
+        RegCloseKey(key);
+    }
+    if (failure.isEmpty()) {
+        FSaveFailed = false;
         return;
-    RegSetValueEx(key, GetValueName(), REG_BINARY, bytes, kRecordSize); // result not examined
-    RegCloseKey(key);
+    }
+    // Reported once, not again at the next save that fails the same way (the end of the program
+    // saves twice).
+    const QString why = RegistryLastErrorText();
+    if (!why.isEmpty())
+        failure += QStringLiteral(": ") + why;
+    if (!FSaveFailed)
+        ApplicationShowExceptionMessage(failure);
+    FSaveFailed = true;
 }
 
 void TFormSaver::RestorePlacement() {

@@ -7,8 +7,10 @@
 //   offset 10 Visible                        1 visible, 0 hidden
 //
 // under HKEY_CURRENT_USER (HKEY_LOCAL_MACHINE when not UserDependent), key RegistryPath, value
-// GetValueName(). Registry failures are silent: nothing is saved or restored. A stored value that
-// is not binary or not exactly 12 bytes is ignored, so the form keeps its designed placement.
+// GetValueName(). A record that cannot be saved is reported through the application's error
+// display (once, until a save succeeds again) and nothing else happens; one that cannot be read
+// is silent. A stored value that is not binary or not exactly 12 bytes is ignored, so the form
+// keeps its designed placement.
 //
 // The form tells the saver when its design has been set up by calling Loaded(), where a form
 // resource would; the saver then chains itself into the form's create, destroy, show and close
@@ -67,7 +69,7 @@ public:
     // "TFormSaver: events are already set".
     void HookFormEvents();
 
-    void SavePlacement(); // whatever Enabled says
+    void SavePlacement(); // whatever Enabled says; a failure is reported, never raised
     void RestorePlacement();
     // KeyName, with "_<width>x<height>" of the primary screen when ResolutionDependent.
     QString GetValueName() const;
@@ -107,6 +109,7 @@ private:
 
     bool FWasVisible = false;
     bool FEventsSet = false;
+    bool FSaveFailed = false; // the last save failed and was reported
     TNotifyEvent FOldOnCreate;
     TNotifyEvent FOldOnDestroy;
     TNotifyEvent FOldOnShow;

@@ -2,6 +2,7 @@
 
 #include "about/FormAbout.h"
 #include "components/FormSaver.h"
+#include "imaging/Thumbnail.h"
 #include "platform/Autostart.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Graphics.h"
@@ -19,33 +20,18 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
-#include <QtEndian>
 
 #include <cmath>
-#include <cstring>
 #include <mutex>
 
 namespace {
 
-const QString kOptions = QStringLiteral("Options");
-const QString kPresetSection = QStringLiteral("Preset");
-const QString kEndOfList = QStringLiteral(":");
 const QString kPictureFilter =
     QStringLiteral("Pictures (*.bmp;*.jpg;*.jpeg;*.ico;*.emf;*.wmf)|*.bmp;*.jpg;*.jpeg;*.ico;*.emf;"
                    "*.wmf|All files (*.*)|*.*");
 
 std::mutex gClockMutex;
 std::function<TDateTime()> gClock;
-
-QString PresetSection(int index) {
-    return kPresetSection + QString::number(index);
-}
-
-QByteArray DateTimeBytes(TDateTime value) {
-    QByteArray bytes(8, '\0');
-    qToLittleEndian(value, bytes.data());
-    return bytes;
-}
 
 } // namespace
 
@@ -333,7 +319,34 @@ TPreset TForm1::CurrentPreset() const {
 }
 
 void TForm1::LoadPicture(TImageView* view, const QString& path) {
-    view->Picture()->LoadFromFile(path);
+    // The editor keeps the picture only at the size it shows it (sharp on a high-density
+    // screen); the whole picture is read, decoded as little as it can be, and let go. The file
+    // is read away from the GUI thread, which a read that never returns must not hold.
+    const QSize box = (QSizeF(view->size()) * view->devicePixelRatioF()).toSize();
+    struct TLoaded {
+        std::unique_ptr<TThumbnail> Thumbnail;
+        std::vector<TProgressStage> Stages;
+    };
+    const auto loaded = std::make_shared<TLoaded>(); // outlives an abandoned read
+    RunOffTheGuiThread([path, box, loaded] {
+        TPicture picture;
+        picture.LoadFromFile(path);
+        loaded->Thumbnail =
+            MakeThumbnail(picture.Graphic(), box,
+                          [loaded](TObject*, TProgressStage stage, uint8_t, bool, const TRect&,
+                                   const QString&) { loaded->Stages.push_back(stage); });
+    });
+    TThumbnail* thumbnail = loaded->Thumbnail.get();
+    const std::vector<TProgressStage>& stages = loaded->Stages;
+    // The loading's progress, as the editor's picture reports it.
+    if (view->Image()->OnProgress && thumbnail) {
+        const TRect whole = Rect(0, 0, thumbnail->Width(), thumbnail->Height());
+        for (const TProgressStage stage : stages)
+            view->Image()->OnProgress(thumbnail, stage, stage == TProgressStage::psEnding ? 100 : 0,
+                                      false, whole, QString());
+    }
+    view->Picture()->SetGraphic(thumbnail);
+    ReleaseFreedMemory();
 }
 
 void TForm1::StopAndFreeThread() {
@@ -341,11 +354,23 @@ void TForm1::StopAndFreeThread() {
         return;
     try {
         FBack->Stop();
-        FBack->WaitFor();
+        WaitForStoppedThread();
     } catch (...) {
         // Errors of thread handling are not reported.
     }
     FBack.reset();
+}
+
+void TForm1::WaitForStoppedThread() {
+    // A stopped job ends within a row or a step; one stuck in a read that never returns (a
+    // stalled network mount) is let go, so that Stop and Exit always end it. Its object stays
+    // allocated for the thread that still runs on it.
+    constexpr int kStuckJobMs = 3000;
+    if (!FBack->WaitFor(kStuckJobMs)) {
+        static auto* abandoned = new std::vector<BackBack*>; // reachable, never freed
+        FBack->Abandon();
+        abandoned->push_back(FBack.release());
+    }
 }
 
 void TForm1::StartThread(const TPreset& preset, bool preview) {
@@ -389,107 +414,111 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::FormCreate(QObject*) {
-    // 1.
+    // Fresh random numbers for the random order; no drawing yet, no preset list seen yet.
     FRandomEngine.seed(uint32_t(QDateTime::currentMSecsSinceEpoch()));
     FBack.reset();
     FMaxPresetCount = 0;
 
-    QString foreground, background;
-    {
-        // 2.
-        TRegIniFile ini(SettingsKey());
-        // 3. - 8.
-        ColorBox1->SetSelected(ini.ReadInteger(kOptions, QStringLiteral("BackColor"), 0));
-        foreground = ini.ReadString(kOptions, QStringLiteral("Foreground"), QString());
-        background = ini.ReadString(kOptions, QStringLiteral("Background"), QString());
-        FLastBrowse1 = ini.ReadString(kOptions, QStringLiteral("LastBrowse1"), QString());
-        FLastBrowse2 = ini.ReadString(kOptions, QStringLiteral("LastBrowse2"), QString());
-        CheckBox1->setChecked(ini.ReadBool(kOptions, QStringLiteral("Tile"), false));
-        cbAutoChange->setChecked(ini.ReadBool(kOptions, QStringLiteral("AutoChange"), false));
-        UpDown1->SetPosition(ini.ReadInteger(kOptions, QStringLiteral("Interval"), 60));
-        cbRandom->setChecked(ini.ReadBool(kOptions, QStringLiteral("Random"), false));
-        FLastImage = ini.ReadInteger(kOptions, QStringLiteral("LastImage"), 0);
-        const std::optional<QByteArray> lastChange =
-            ini.ReadBinaryData(QStringLiteral("LastChange"));
-        FLastChange = lastChange && lastChange->size() == 8
-                          ? qFromLittleEndian<double>(lastChange->constData())
-                          : 0.0;
-        if (!std::isfinite(FLastChange))
-            FLastChange = 0.0;
-        cbOnStart->setChecked(ini.ReadBool(kOptions, QStringLiteral("OnAutoStart"), true));
-        cbExit->setChecked(ini.ReadBool(kOptions, QStringLiteral("ExitAfterAutoStart"), false));
+    // Every stored value (the settings key is created when it is missing).
+    const TSettings settings = LoadSettings(TRegIniFile(SettingsKey()));
+    ApplyOptions(settings);
 
-        // 9. Foreground.
-        if (!foreground.isEmpty()) {
-            try {
-                LoadPicture(Image1, foreground);
-            } catch (...) {
-                StatusBar1->SetSimpleText(QStringLiteral("Error loading ") + foreground);
-            }
-            OpenDialog1.SetFileName(foreground);
-            OpenDialog1.SetInitialDir(FolderPart(foreground));
-        } else {
-            BtnClearForeClick(this);
-        }
-
-        // 10. Background.
-        if (IsColorText(background)) {
-            try {
-                ColorBox1->SetSelected(TextToColor(background));
-            } catch (...) {
-                StatusBar1->SetSimpleText(
-                    QStringLiteral("Error reading backround color from resgistry"));
-            }
-            BtnClearBackClick(this);
-        } else if (background.isEmpty()) {
-            BtnClearBackClick(this);
-        } else {
-            try {
-                LoadPicture(Image2, background);
-            } catch (...) {
-                StatusBar1->SetSimpleText(QStringLiteral("Error loading ") + background);
-            }
-            OpenDialog2.SetFileName(background);
-            OpenDialog2.SetInitialDir(FolderPart(background));
-        }
-
-        // 11. The preset list; the last preset equal to the restored editors wins.
-        FPresets.clear();
-        int matched = -1;
-        for (int n = 0;; ++n) {
-            const QString section = PresetSection(n);
-            const QString presetForeground =
-                ini.ReadString(section, QStringLiteral("Foreground"), kEndOfList);
-            if (presetForeground == kEndOfList)
-                break;
-            TPreset preset;
-            preset.Foreground = presetForeground;
-            preset.Background = ini.ReadString(section, QStringLiteral("Background"), QString());
-            preset.Tile = ini.ReadBool(section, QStringLiteral("Tile"), false);
-            FPresets.push_back(preset);
-            if (MatchesEditors(preset))
-                matched = int(FPresets.size());
-        }
-
-        // 12.
-        RefreshPresetGrid();
-        if (matched > 0)
-            SelectPresetRow(matched);
-        else
-            SelectNoPreset();
+    // The foreground picture. One that cannot be loaded is reported and stays the editor's path,
+    // so that it is saved again and a preview reports it again.
+    if (!settings.Foreground.isEmpty()) {
+        LoadRestoredPicture(Image1, settings.Foreground);
+        OpenDialog1.SetFileName(settings.Foreground);
+        OpenDialog1.SetInitialDir(FolderPart(settings.Foreground));
+    } else {
+        BtnClearForeClick(this);
     }
 
-    // 13. "Auto start" is the autostart entry.
+    // The background: a colour text (solid-colour mode with that colour), nothing (solid-colour
+    // mode with "BackColor"), or a picture, restored as the foreground is.
+    if (IsColorText(settings.Background)) {
+        try {
+            ColorBox1->SetSelected(TextToColor(settings.Background));
+        } catch (...) {
+            StatusBar1->SetSimpleText(
+                QStringLiteral("Error reading backround color from resgistry"));
+        }
+        BtnClearBackClick(this);
+    } else if (settings.Background.isEmpty()) {
+        BtnClearBackClick(this);
+    } else {
+        LoadRestoredPicture(Image2, settings.Background);
+        OpenDialog2.SetFileName(settings.Background);
+        OpenDialog2.SetInitialDir(FolderPart(settings.Background));
+    }
+
+    // The preset list, with the last preset equal to the restored editors selected.
+    FPresets.clear();
+    int matched = -1;
+    for (const TPreset& preset : settings.Presets) {
+        FPresets.push_back(preset);
+        if (MatchesEditors(preset))
+            matched = int(FPresets.size());
+    }
+    RefreshPresetGrid();
+    if (matched > 0)
+        SelectPresetRow(matched);
+    else
+        SelectNoPreset();
+
+    // "Auto start" is the autostart entry.
     cbAutoStart->setChecked(isAutostartEnabled());
 
-    // 14.
+    // The grid's header row, and the colour swatch when there is no background picture.
     StringGrid1->SetCells(0, 0, QStringLiteral("Foreground"));
     StringGrid1->SetCells(1, 0, QStringLiteral("Background"));
     StringGrid1->SetCells(2, 0, QStringLiteral("Tile?"));
     ColorBox1Change(this);
 
-    // 15.
     AutomaticStart();
+}
+
+void TForm1::ApplyOptions(const TSettings& settings) {
+    ColorBox1->SetSelected(settings.BackColor);
+    FLastBrowse1 = settings.LastBrowse1;
+    FLastBrowse2 = settings.LastBrowse2;
+    CheckBox1->setChecked(settings.Tile);
+    cbAutoChange->setChecked(settings.AutoChange);
+    UpDown1->SetPosition(settings.Interval);
+    cbRandom->setChecked(settings.Random);
+    FLastImage = settings.LastImage;
+    FLastChange = settings.LastChange;
+    cbOnStart->setChecked(settings.OnAutoStart);
+    cbExit->setChecked(settings.ExitAfterAutoStart);
+}
+
+TSettings TForm1::CurrentSettings() const {
+    TSettings settings;
+    settings.BackColor = ColorBox1->Selected();
+    settings.Foreground = ForegroundPath();
+    settings.Background = CurrentPreset().Background;
+    settings.LastBrowse1 = FLastBrowse1;
+    settings.LastBrowse2 = FLastBrowse2;
+    settings.Tile = CheckBox1->isChecked();
+    settings.AutoChange = cbAutoChange->isChecked();
+    settings.Interval = UpDown1->Position();
+    settings.Random = cbRandom->isChecked();
+    settings.LastImage = FLastImage;
+    settings.LastChange = FLastChange;
+    settings.OnAutoStart = cbOnStart->isChecked();
+    settings.ExitAfterAutoStart = cbExit->isChecked();
+    settings.Presets = FPresets;
+    return settings;
+}
+
+void TForm1::LoadRestoredPicture(TImageView* view, const QString& path) {
+    try {
+        LoadPicture(view, path);
+    } catch (const std::exception& error) {
+        StatusBar1->SetSimpleText(QStringLiteral("Error loading ") + path + QStringLiteral(": ") +
+                                  ExceptionMessage(error));
+    } catch (...) {
+        StatusBar1->SetSimpleText(QStringLiteral("Error loading ") + path);
+    }
 }
 
 bool TForm1::MatchesEditors(const TPreset& preset) const {
@@ -508,30 +537,8 @@ bool TForm1::MatchesEditors(const TPreset& preset) const {
 void TForm1::FormClose(QObject*, TCloseAction& Action) {
     Action = TCloseAction::caHide;
     TRegIniFile ini(SettingsKey());
-    ini.WriteString(kOptions, QStringLiteral("Foreground"), ForegroundPath());
-    ini.WriteString(kOptions, QStringLiteral("Background"),
-                    BackgroundPath().isEmpty() ? ColorToText(ColorBox1->Selected())
-                                               : BackgroundPath());
-    ini.WriteBool(kOptions, QStringLiteral("Tile"), CheckBox1->isChecked());
-    const int count = int(FPresets.size());
-    for (int i = 0; i < count; ++i) {
-        const QString section = PresetSection(i);
-        ini.WriteString(section, QStringLiteral("Foreground"), FPresets[i].Foreground);
-        ini.WriteString(section, QStringLiteral("Background"), FPresets[i].Background);
-        ini.WriteBool(section, QStringLiteral("Tile"), FPresets[i].Tile);
-    }
-    for (int i = count; i < FMaxPresetCount; ++i)
-        ini.EraseSection(PresetSection(i));
-    ini.WriteBool(kOptions, QStringLiteral("AutoChange"), cbAutoChange->isChecked());
-    ini.WriteInteger(kOptions, QStringLiteral("Interval"), UpDown1->Position());
-    ini.WriteBool(kOptions, QStringLiteral("Random"), cbRandom->isChecked());
-    ini.WriteBinaryData(QStringLiteral("LastChange"), DateTimeBytes(FLastChange));
-    ini.WriteString(kOptions, QStringLiteral("LastBrowse1"), FLastBrowse1);
-    ini.WriteString(kOptions, QStringLiteral("LastBrowse2"), FLastBrowse2);
-    ini.WriteInteger(kOptions, QStringLiteral("LastImage"), FLastImage);
-    ini.WriteBool(kOptions, QStringLiteral("OnAutoStart"), cbOnStart->isChecked());
-    ini.WriteBool(kOptions, QStringLiteral("ExitAfterAutoStart"), cbExit->isChecked());
-    ini.WriteInteger(kOptions, QStringLiteral("BackColor"), ColorBox1->Selected());
+    SaveSettings(ini, CurrentSettings(), FMaxPresetCount);
+    ini.UpdateFile(); // every value above in one replacement of the file
     if (cbAutoStart->isChecked())
         writeAutostartEntry(currentProgramPath());
     else
@@ -542,6 +549,10 @@ void TForm1::FormDestroy(QObject*) {
     if (FDestroyed)
         return;
     FDestroyed = true;
+    SaveState();
+}
+
+void TForm1::SaveState() {
     TCloseAction action = TCloseAction::caHide;
     try {
         FormClose(this, action);
@@ -638,7 +649,7 @@ void TForm1::BitBtn5Click(QObject*) {
         return;
     try {
         FBack->Stop();
-        FBack->WaitFor();
+        WaitForStoppedThread();
         FBack.reset();
         StatusBar1->SetSimpleText(QStringLiteral("Stopped!"));
     } catch (...) {
@@ -658,6 +669,7 @@ void TForm1::Timer1Timer(QObject*) {
             if (!FBack->HasTarget())
                 FLastChange = ClockNow();
             FBack.reset();
+            ReleaseFreedMemory(); // the job's pictures are gone; the program may now sit idle
             return;
         }
         try {
@@ -856,9 +868,12 @@ void TForm1::Timer2Timer(QObject*) {
     try {
         if (!cbAutoChange->isChecked())
             return;
-        // The up-down's value, not the edit box's text: from 1000 on the box shows the number
-        // with the locale's digit grouping.
-        const double interval = UpDown1->Position();
+        // The edit box's text as the user reads it, so a typed fraction counts (1.5 is 90
+        // seconds) and the up-down's grouped numbers from 1000 on read back; other text makes
+        // no change.
+        double interval = 0;
+        if (!TryStrToFloat(Edit1->text(), interval))
+            return;
         const double elapsed = std::fabs(ClockNow() - FLastChange) * 1440.0;
         if (interval < elapsed && !FBack && FPresets.size() >= 2)
             ChangeBackgroundNow();

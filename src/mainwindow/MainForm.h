@@ -8,6 +8,7 @@
 // written); the program ends through BtnExitClick.
 #pragma once
 
+#include "mainwindow/Settings.h"
 #include "toolkit/SysUtils.h"
 #include "toolkit/widgets/Dialogs.h"
 #include "toolkit/widgets/Forms.h"
@@ -53,6 +54,10 @@ public:
     // Writes every setting and sets Action to hide. Registry errors propagate.
     void FormClose(QObject* Sender, TCloseAction& Action);
     void FormDestroy(QObject* Sender);
+    // Writes the settings and the window placement, as the window's destruction at the end of
+    // the program does (also when the session ends without Exit). A failure of either is
+    // reported and does not keep the other from being written.
+    void SaveState();
 
     // --- Editors, preview, apply, stop
     void BtnBrowseFClick(QObject* Sender);
@@ -103,6 +108,8 @@ public:
     QString BackgroundPath() const { return OpenDialog2.FileName(); }
     // The preset the editors describe: the background path, or the colour text in colour mode.
     TPreset CurrentPreset() const;
+    // What a save writes: the editors, the options, the fields and the preset list.
+    TSettings CurrentSettings() const;
     // The settings key, taken from the placement saver.
     QString SettingsKey() const;
     bool StartedWithAutoStart() const { return FAutoStart; }
@@ -144,10 +151,16 @@ private:
     void DoClose(TCloseAction& action);
     // Stops, waits for and frees the drawing thread; errors are swallowed.
     void StopAndFreeThread();
+    void WaitForStoppedThread();
     void StartThread(const TPreset& preset, bool preview);
     void AutomaticStart();
     bool MatchesEditors(const TPreset& preset) const;
+    // The stored options into their controls and fields (the pictures and presets are restored
+    // by FormCreate itself).
+    void ApplyOptions(const TSettings& settings);
     void LoadPicture(TImageView* view, const QString& path);
+    // Loads a picture the settings name; a failure shows "Error loading <path>: <reason>".
+    void LoadRestoredPicture(TImageView* view, const QString& path);
     int RandomIndex(int n);
     void PopUp(QMenu* menu, QWidget* widget, const QPoint& pos);
 

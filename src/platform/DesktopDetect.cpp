@@ -91,12 +91,14 @@ SessionType sessionType(const QProcessEnvironment& env) {
     return SessionType::None;
 }
 
-std::vector<Desktop> detectDesktops(const QProcessEnvironment& env) {
+std::vector<Desktop> detectDesktops(const QProcessEnvironment& env, bool sandboxed) {
     std::vector<Desktop> result;
     auto add = [&result](Desktop desktop) {
         if (std::find(result.begin(), result.end(), desktop) == result.end())
             result.push_back(desktop);
     };
+    if (sandboxed)
+        add(Desktop::Portal);
     QStringList names = env.value(QStringLiteral("XDG_CURRENT_DESKTOP")).split(QLatin1Char(':'));
     names << env.value(QStringLiteral("XDG_SESSION_DESKTOP"))
           << env.value(QStringLiteral("DESKTOP_SESSION"));
@@ -109,11 +111,16 @@ std::vector<Desktop> detectDesktops(const QProcessEnvironment& env) {
         add(Desktop::Hyprland);
 
     const bool covered = std::any_of(result.begin(), result.end(), paintsOwnBackground);
+    const bool recognised = std::any_of(result.begin(), result.end(),
+                                        [](Desktop desktop) { return desktop != Desktop::Portal; });
     switch (sessionType(env)) {
     case SessionType::Wayland:
         // Hyprland has no layer beneath hyprpaper's that swaybg could fill any better.
         if (!covered && std::find(result.begin(), result.end(), Desktop::Hyprland) == result.end())
             add(Desktop::Wlroots);
+        // A desktop without a way of its own may still offer the portal's.
+        if (!recognised)
+            add(Desktop::Portal);
         break;
     case SessionType::X11:
         if (!covered)
@@ -178,6 +185,8 @@ QString desktopName(Desktop desktop) {
         return QStringLiteral("Deepin");
     case Desktop::X11Root:
         return QStringLiteral("X11 root window");
+    case Desktop::Portal:
+        return QStringLiteral("wallpaper portal");
     }
     return QStringLiteral("unknown");
 }

@@ -36,6 +36,8 @@ Backend defaultBackend(Desktop desktop) {
         return setDeepinWallpaper;
     case Desktop::X11Root:
         return setX11RootWallpaper;
+    case Desktop::Portal:
+        return setPortalWallpaper;
     }
     return {};
 }
@@ -103,7 +105,8 @@ void LinuxDesktopWallpaper::setDesktopWallpaper(const QString& path) {
             QStringLiteral("Cannot set the desktop wallpaper on %1: %2").arg(session, what));
     };
 
-    const std::vector<Desktop> desktops = detectDesktops(context.env);
+    const std::vector<Desktop> desktops =
+        detectDesktops(context.env, QFileInfo::exists(context.sandboxMarker));
     if (desktops.empty())
         fail(QStringLiteral("no supported desktop was found"));
     const QString absolute = QFileInfo(path).absoluteFilePath();

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,8 +23,27 @@ namespace {
 
 const char kSocketName[] = "tapestrix.socket";
 const char kLockName[] = "tapestrix.lock";
-const QByteArray kRequest = "restore\n";
 const QByteArray kAnswer = "ok\n";
+
+// The request lines, one per kind.
+QByteArray requestLine(TSingleInstance::TRequest request) {
+    switch (request) {
+    case TSingleInstance::TRequest::ChangeNow:
+        return "change-now\n";
+    case TSingleInstance::TRequest::Restore:
+        break;
+    }
+    return "restore\n";
+}
+
+std::optional<TSingleInstance::TRequest> requestOfLine(const QByteArray& line) {
+    for (const auto request :
+         {TSingleInstance::TRequest::Restore, TSingleInstance::TRequest::ChangeNow})
+        if (line == requestLine(request))
+            return request;
+    return std::nullopt;
+}
+
 // A connection that has not sent its request by then is dropped.
 constexpr int kRequestTimeoutMs = 10000;
 
@@ -133,8 +153,9 @@ bool TSingleInstance::IsPrimary() const {
     return FLock && FLock->isLocked();
 }
 
-TSingleInstance::TSendResult TSingleInstance::SendRestore(const QString& socketPath,
-                                                          int timeoutMs) {
+TSingleInstance::TSendResult TSingleInstance::SendRequest(const QString& socketPath, int timeoutMs,
+                                                          TRequest request) {
+    const QByteArray line = requestLine(request);
     const QByteArray path = QFile::encodeName(socketPath);
     sockaddr_un address{};
     if (size_t(path.size()) > kMaxSocketPath)
@@ -149,8 +170,7 @@ TSingleInstance::TSendResult TSingleInstance::SendRestore(const QString& socketP
         return TSendResult::NotConnected;
     }
     TSendResult result = TSendResult::TimedOut;
-    if (::send(fd, kRequest.constData(), size_t(kRequest.size()), MSG_NOSIGNAL) !=
-        ssize_t(kRequest.size())) {
+    if (::send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) != ssize_t(line.size())) {
         result = TSendResult::Closed;
     } else {
         QDeadlineTimer deadline(timeoutMs);
@@ -179,7 +199,8 @@ TSingleInstance::TSendResult TSingleInstance::SendRestore(const QString& socketP
     return result;
 }
 
-TSingleInstance::TStartResult TSingleInstance::Start(int timeoutMs, int answerTimeoutMs) {
+TSingleInstance::TStartResult TSingleInstance::Start(int timeoutMs, int answerTimeoutMs,
+                                                     TRequest request) {
     if (FFolder.isEmpty()) {
         FFolder = instanceRuntimeFolder(&FError);
         if (FFolder.isEmpty())
@@ -195,7 +216,7 @@ TSingleInstance::TStartResult TSingleInstance::Start(int timeoutMs, int answerTi
         if (FLock->tryLock(0)) {
             // Normally nobody listens now. One that does is an instance whose lock file was
             // deleted under it: it is still the running instance.
-            const TSendResult sent = SendRestore(SocketPath(), answerTimeoutMs);
+            const TSendResult sent = SendRequest(SocketPath(), answerTimeoutMs, request);
             if (sent == TSendResult::NotConnected || sent == TSendResult::Closed)
                 return TStartResult::Primary;
             FLock->unlock();
@@ -205,7 +226,7 @@ TSingleInstance::TStartResult TSingleInstance::Start(int timeoutMs, int answerTi
             FError = QStringLiteral("The lock file %1 cannot be created").arg(LockPath());
             return TStartResult::Unavailable;
         }
-        switch (SendRestore(SocketPath(), answerTimeoutMs)) {
+        switch (SendRequest(SocketPath(), answerTimeoutMs, request)) {
         case TSendResult::Answered:
             return TStartResult::Forwarded;
         case TSendResult::TimedOut:
@@ -244,7 +265,7 @@ bool TSingleInstance::Listen() {
     return true;
 }
 
-void TSingleInstance::SetRestoreHandler(std::function<void()> handler) {
+void TSingleInstance::SetRequestHandler(std::function<void(TRequest)> handler) {
     FHandler = std::move(handler);
     ServePending();
 }
@@ -272,12 +293,13 @@ void TSingleInstance::ReadRequest(QLocalSocket* socket) {
             socket->abort(); // not our client
         return;
     }
-    if (socket->readLine(256) != kRequest) {
+    const std::optional<TRequest> request = requestOfLine(socket->readLine(256));
+    if (!request) {
         socket->abort();
         return;
     }
     socket->setProperty("tapestrixRequest", true);
-    FPending.emplace_back(socket);
+    FPending.emplace_back(socket, *request);
     ServePending();
 }
 
@@ -288,11 +310,11 @@ void TSingleInstance::ServePending() {
         return;
     FServing = true;
     while (!FPending.empty()) {
-        const QPointer<QLocalSocket> socket = FPending.front();
+        const auto [socket, request] = FPending.front();
         FPending.erase(FPending.begin());
-        // A second start that has given up waiting still asked to see the window.
+        // A second start that has given up waiting still asked for it.
         try {
-            FHandler();
+            FHandler(request);
         } catch (...) {
             // The handler reports its own errors; the second start is answered regardless.
         }

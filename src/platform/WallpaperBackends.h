@@ -30,6 +30,7 @@ enum class Desktop {
     Wlroots,  // any other layer-shell compositor: a swaybg process
     Deepin,   // the Appearance service
     X11Root,  // the root window's background pixmap
+    Portal,   // the desktop portal's org.freedesktop.portal.Wallpaper (sandboxes, other Wayland)
 };
 
 // The desktop's name as messages show it ("GNOME", "X11 root window").
@@ -52,6 +53,10 @@ struct Context {
     std::function<QStringList()> outputs;
     // Largest X request the root-window setter sends (0: the server's maximum).
     std::size_t maxX11RequestBytes = 0;
+    // The file whose presence tells that the program runs in a sandbox (Flatpak's).
+    QString sandboxMarker = QStringLiteral("/.flatpak-info");
+    // Longest wait for the wallpaper portal's answer, which may wait for the user.
+    int portalResponseTimeoutMs = 60000;
 
     QStringList connectedOutputs() const;
 };
@@ -71,6 +76,9 @@ void setHyprlandWallpaper(const Context& context, const QString& path);
 void setWlrootsWallpaper(const Context& context, const QString& path);
 void setDeepinWallpaper(const Context& context, const QString& path);
 void setX11RootWallpaper(const Context& context, const QString& path);
+// Hands the portal the open file (it copies it), asks for the background only and no preview,
+// and waits for the Response of the request: 0 is success, 1 and 2 a refusal.
+void setPortalWallpaper(const Context& context, const QString& path);
 
 // ---------------------------------------------------------------------------------------------
 // Helpers shared by the backends (and their tests).

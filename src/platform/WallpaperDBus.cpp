@@ -1,4 +1,5 @@
-// The desktops reached over the session bus: KDE Plasma, XFCE (xfconf) and Deepin.
+// The desktops reached over the session bus: KDE Plasma, XFCE (xfconf), Deepin and the desktop
+// portal's wallpaper interface.
 #include "platform/WallpaperBackends.h"
 
 #include <QDBusArgument>
@@ -6,9 +7,21 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
+#include <QEventLoop>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QVariantMap>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
 
 namespace wallpaper {
 
@@ -90,7 +103,145 @@ QVariant xfconfGet(const Context& context, const QDBusConnection& bus, const QSt
     return value;
 }
 
+// ---------------------------------------------------------------------------------------------
+// The wallpaper portal
+
+const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kPortalWallpaper = QStringLiteral("org.freedesktop.portal.Wallpaper");
+const QString kPortalRequest = QStringLiteral("org.freedesktop.portal.Request");
+
+// The path of the Request object the portal makes for a call with `token`: known before the
+// call, so that its Response cannot come before anyone listens.
+QString portalRequestPath(const QString& uniqueName, const QString& token) {
+    QString sender = uniqueName.startsWith(QLatin1Char(':')) ? uniqueName.mid(1) : uniqueName;
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return kPortalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+}
+
+QString portalRefusal(uint code) {
+    switch (code) {
+    case 1:
+        return QStringLiteral("the wallpaper was not set: the request was cancelled (response 1)");
+    case 2:
+        return QStringLiteral("the portal refused to set the wallpaper (response 2)");
+    default:
+        return QStringLiteral("the portal answered with the unknown response %1").arg(code);
+    }
+}
+
+// An open descriptor of the file for the portal to read; closed with the object.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(const QString& path)
+        : FFd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {
+        if (FFd < 0)
+            throw Exception(QStringLiteral("cannot open %1: %2")
+                                .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    ~ReadOnlyFile() { ::close(FFd); }
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    int fd() const { return FFd; }
+
+private:
+    int FFd;
+};
+
 } // namespace
+
+// Receives the Response of one portal request. The signal is delivered to this object's thread,
+// which waits for it in an event loop of its own (the drawing thread has none otherwise).
+class PortalResponse : public QObject {
+    Q_OBJECT
+public:
+    explicit PortalResponse(const QDBusConnection& bus) : FBus(bus) {}
+    ~PortalResponse() override {
+        for (const QString& path : FPaths)
+            FBus.disconnect(QString(), path, kPortalRequest, QStringLiteral("Response"), this,
+                            SLOT(Received(QDBusMessage)));
+    }
+    void Listen(const QString& path) {
+        if (FPaths.contains(path))
+            return;
+        FPaths << path;
+        // The sender is left open: the portal answers from its own unique name.
+        FBus.connect(QString(), path, kPortalRequest, QStringLiteral("Response"), this,
+                     SLOT(Received(QDBusMessage)));
+    }
+    // The response code, or nothing when none came within the time.
+    std::optional<uint> Wait(int timeoutMs) {
+        if (!FCode) {
+            QTimer::singleShot(timeoutMs, &FLoop, &QEventLoop::quit);
+            FLoop.exec();
+        }
+        return FCode;
+    }
+
+private slots:
+    void Received(const QDBusMessage& message) {
+        if (FCode || !FPaths.contains(message.path()))
+            return;
+        FCode = message.arguments().value(0).toUInt();
+        FLoop.quit();
+    }
+
+private:
+    QDBusConnection FBus;
+    QStringList FPaths;
+    QEventLoop FLoop;
+    std::optional<uint> FCode;
+};
+
+void setPortalWallpaper(const Context& context, const QString& path) {
+    SessionBus session(context);
+    QDBusConnection bus = session.connection();
+    if (!(bus.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing))
+        throw Exception(QStringLiteral("the session bus cannot pass file descriptors"));
+    const ReadOnlyFile file(path);
+
+    const QString token = QStringLiteral("tapestrix%1").arg(QRandomGenerator::global()->generate());
+    PortalResponse response(bus);
+    const QString expected = portalRequestPath(bus.baseService(), token);
+    response.Listen(expected);
+
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        kPortalService, kPortalPath, kPortalWallpaper, QStringLiteral("SetWallpaperFile"));
+    const QVariantMap options{{QStringLiteral("handle_token"), token},
+                              {QStringLiteral("show-preview"), false},
+                              {QStringLiteral("set-on"), QStringLiteral("background")}};
+    message.setArguments(
+        {QString(), QVariant::fromValue(QDBusUnixFileDescriptor(file.fd())), options});
+    const QDBusMessage reply = bus.call(message, QDBus::Block, context.timeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        if (serviceMissing(reply))
+            throw Exception(QStringLiteral("the desktop portal (%1) is not running on the "
+                                           "session bus")
+                                .arg(kPortalService));
+        if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod") ||
+            reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface"))
+            throw Exception(QStringLiteral("the desktop portal offers no %1 interface (%2)")
+                                .arg(kPortalWallpaper, describeError(reply)));
+        throw Exception(
+            QStringLiteral("%1.SetWallpaperFile: %2").arg(kPortalWallpaper, describeError(reply)));
+    }
+    // Portals before version 0.9 chose the request's path themselves.
+    QString handle = qvariant_cast<QDBusObjectPath>(reply.arguments().value(0)).path();
+    if (handle.isEmpty())
+        handle = expected;
+    response.Listen(handle);
+
+    const std::optional<uint> code = response.Wait(context.portalResponseTimeoutMs);
+    if (!code) {
+        bus.call(QDBusMessage::createMethodCall(kPortalService, handle, kPortalRequest,
+                                                QStringLiteral("Close")),
+                 QDBus::Block, context.timeoutMs);
+        throw Exception(QStringLiteral("the desktop portal did not answer within %1 seconds")
+                            .arg(context.portalResponseTimeoutMs / 1000.0));
+    }
+    if (*code != 0)
+        throw Exception(portalRefusal(*code));
+}
 
 void setKdeWallpaper(const Context& context, const QString& path) {
     SessionBus bus(context);
@@ -171,3 +322,5 @@ void setDeepinWallpaper(const Context& context, const QString& path) {
 }
 
 } // namespace wallpaper
+
+#include "WallpaperDBus.moc"

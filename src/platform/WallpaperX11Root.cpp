@@ -3,7 +3,9 @@
 // pseudo-transparent programs find it under _XROOTPMAP_ID. Also the X server's output names.
 #include "platform/WallpaperBackends.h"
 
-#include <QImage>
+#include "toolkit/codecs/BmpCodec.h"
+
+#include <QFile>
 
 #ifdef TAPESTRIX_HAVE_XCB
 #include <xcb/xcb.h>
@@ -163,16 +165,28 @@ uint32_t placeChannel(uint32_t value8, uint32_t mask) {
     return (scaled << shift) & mask;
 }
 
-// Fills a pixmap of the screen's size with the image, centred and unscaled, in as many put
-// requests as the request-size limit needs.
+// The server's pixel for each 8-bit value of each channel.
+struct ChannelTables {
+    uint32_t red[256], green[256], blue[256];
+    explicit ChannelTables(const PixelLayout& layout) {
+        for (uint32_t v = 0; v < 256; ++v) {
+            red[v] = placeChannel(v, layout.masks[0]);
+            green[v] = placeChannel(v, layout.masks[1]);
+            blue[v] = placeChannel(v, layout.masks[2]);
+        }
+    }
+};
+
+// Fills a pixmap of the screen's size with the picture (rows of blue, green, red read from the
+// BMP file), centred and unscaled, in as many put requests as the request-size limit needs.
 void fillPixmap(xcb_connection_t* connection, const xcb_screen_t* screen, xcb_pixmap_t pixmap,
-                xcb_gcontext_t gc, const QImage& source, const PixelLayout& layout,
+                xcb_gcontext_t gc, const TBmpReader& picture, const PixelLayout& layout,
                 std::size_t maxRequestBytes) {
     const int width = screen->width_in_pixels;
     const int height = screen->height_in_pixels;
-    const QImage image = source.convertToFormat(QImage::Format_RGB32);
-    const int offsetX = (width - image.width()) / 2;
-    const int offsetY = (height - image.height()) / 2;
+    const int offsetX = (width - picture.Width()) / 2;
+    const int offsetY = (height - picture.Height()) / 2;
+    const ChannelTables tables(layout);
 
     // PutImage's header, with room for the BIG-REQUESTS length.
     constexpr std::size_t kHeader = 28;
@@ -189,10 +203,17 @@ void fillPixmap(xcb_connection_t* connection, const xcb_screen_t* screen, xcb_pi
     const std::size_t stride = std::size_t(layout.strideFor(chunkWidth));
     if (stride > budget)
         throw Exception(QStringLiteral("the X server's request size limit is too small"));
-    const int chunkRows = int(std::min<std::size_t>(budget / stride, std::size_t(height)));
+    // A few megabytes per request keep the buffer small and the server busy meanwhile.
+    const std::size_t requestBytes = std::min<std::size_t>(budget, std::size_t(4) << 20);
+    const int chunkRows =
+        int(std::clamp<std::size_t>(requestBytes / stride, 1, std::size_t(height)));
 
     const int bytesPerPixel = layout.bitsPerPixel / 8;
+    const bool plain32 = bytesPerPixel == 4 && !layout.msbFirst;
     std::vector<uint8_t> buffer;
+    std::vector<uint8_t> row(std::size_t(std::max(picture.Width(), 1)) * 3);
+    std::vector<uint32_t> scratch;
+    int rowRead = -1;
     std::vector<xcb_void_cookie_t> cookies;
     for (int y0 = 0; y0 < height; y0 += chunkRows) {
         const int rows = std::min(chunkRows, height - y0);
@@ -200,21 +221,27 @@ void fillPixmap(xcb_connection_t* connection, const xcb_screen_t* screen, xcb_pi
             const int columns = std::min(chunkWidth, width - x0);
             const int rowBytes = layout.strideFor(columns);
             buffer.assign(std::size_t(rowBytes) * std::size_t(rows), 0);
-            for (int row = 0; row < rows; ++row) {
-                const int sy = y0 + row - offsetY;
-                if (sy < 0 || sy >= image.height())
-                    continue; // outside the image: black
-                const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(sy));
-                uint8_t* out = buffer.data() + std::size_t(row) * std::size_t(rowBytes);
-                for (int column = 0; column < columns; ++column) {
-                    const int sx = x0 + column - offsetX;
-                    if (sx < 0 || sx >= image.width())
+            // The picture's columns in this chunk.
+            const int first = std::max(x0, offsetX),
+                      last = std::min(x0 + columns, offsetX + picture.Width());
+            for (int r = 0; r < rows; ++r) {
+                const int sy = y0 + r - offsetY;
+                if (sy < 0 || sy >= picture.Height() || first >= last)
+                    continue; // outside the picture: black
+                if (sy != rowRead) {
+                    picture.ReadRowBgr(sy, row.data(), scratch);
+                    rowRead = sy;
+                }
+                uint8_t* out = buffer.data() + std::size_t(r) * std::size_t(rowBytes);
+                for (int x = first; x < last; ++x) {
+                    const uint8_t* bgr = row.data() + 3 * std::size_t(x - offsetX);
+                    const uint32_t pixel =
+                        tables.red[bgr[2]] | tables.green[bgr[1]] | tables.blue[bgr[0]];
+                    uint8_t* p = out + std::size_t(x - x0) * std::size_t(bytesPerPixel);
+                    if (plain32) {
+                        std::memcpy(p, &pixel, 4); // little-endian, as the server wants
                         continue;
-                    const QRgb rgb = line[sx];
-                    const uint32_t pixel = placeChannel(qRed(rgb), layout.masks[0]) |
-                                           placeChannel(qGreen(rgb), layout.masks[1]) |
-                                           placeChannel(qBlue(rgb), layout.masks[2]);
-                    uint8_t* p = out + std::size_t(column) * std::size_t(bytesPerPixel);
+                    }
                     for (int b = 0; b < bytesPerPixel; ++b) {
                         const int shift = layout.msbFirst ? 8 * (bytesPerPixel - 1 - b) : 8 * b;
                         p[b] = uint8_t(pixel >> shift);
@@ -234,9 +261,17 @@ void fillPixmap(xcb_connection_t* connection, const xcb_screen_t* screen, xcb_pi
 } // namespace
 
 void setX11RootWallpaper(const Context& context, const QString& path) {
-    const QImage image(path);
-    if (image.isNull())
+    // The wallpaper file is read row by row from the page cache, never decoded whole.
+    QFile file(path);
+    const uchar* bytes = file.open(QIODevice::ReadOnly) ? file.map(0, file.size()) : nullptr;
+    if (!bytes)
         throw Exception(QStringLiteral("cannot read the image %1").arg(path));
+    std::unique_ptr<TBmpReader> picture;
+    try {
+        picture = std::make_unique<TBmpReader>(bytes, size_t(file.size()), path);
+    } catch (const Exception& e) {
+        throw Exception(QStringLiteral("cannot read the image %1: %2").arg(path, e.Message()));
+    }
     Display display = openDisplay(context.env);
     xcb_connection_t* c = display.connection.get();
     const xcb_screen_t* screen = display.screen;
@@ -254,7 +289,7 @@ void setX11RootWallpaper(const Context& context, const QString& path) {
           "CreatePixmap");
     const xcb_gcontext_t gc = xcb_generate_id(c);
     check(c, xcb_create_gc_checked(c, gc, pixmap, 0, nullptr), "CreateGC");
-    fillPixmap(c, screen, pixmap, gc, image, layout, maxRequest);
+    fillPixmap(c, screen, pixmap, gc, *picture, layout, maxRequest);
     xcb_free_gc(c, gc);
 
     // The previous setter's pixmap lives on in its retained resources. Both properties naming it

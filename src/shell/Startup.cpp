@@ -2,6 +2,7 @@
 
 #include "mainwindow/MainForm.h"
 #include "toolkit/widgets/AppEvents.h"
+#include "worker/BackWallpaper.h"
 
 #include <QAction>
 #include <QDeadlineTimer>
@@ -60,6 +61,10 @@ QIcon ProgramIcon() {
     if (!icon.isNull())
         return icon;
     return QIcon::fromTheme(QStringLiteral("tapestrix"), DrawnIcon());
+}
+
+void InstallImagingErrorBox() {
+    InstallHv3DGuiPresenter(ApplicationShowExceptionMessage);
 }
 
 TfrmTapestrixStartup::TfrmTapestrixStartup(QWidget* parent) : QWidget(parent) {
@@ -125,7 +130,7 @@ TForm1* TfrmTapestrixStartup::MainWindow() const {
 }
 
 QString TfrmTapestrixStartup::TrayTip() {
-    QString title = QGuiApplication::applicationDisplayName();
+    QString title = ApplicationTitle();
     if (title.isEmpty())
         title = QStringLiteral("Tapestrix");
     return title.left(63);
@@ -190,6 +195,17 @@ void TfrmTapestrixStartup::RestoreInstance() {
     } catch (...) {
     }
     RunGuarded([this] { Showmainwindow1Click(this); });
+}
+
+void TfrmTapestrixStartup::HandleRequest(TSingleInstance::TRequest request) {
+    switch (request) {
+    case TSingleInstance::TRequest::Restore:
+        RestoreInstance();
+        break;
+    case TSingleInstance::TRequest::ChangeNow:
+        RunGuarded([this] { Changewallpapernow1Click(Changewallpapernow1); });
+        break;
+    }
 }
 
 void TfrmTapestrixStartup::Showmainwindow1Click(QObject*) {

@@ -10,6 +10,8 @@
 // reached; EnsureReachable then shows the main window instead.
 #pragma once
 
+#include "platform/SingleInstance.h"
+
 #include <QIcon>
 #include <QString>
 #include <QSystemTrayIcon>
@@ -56,6 +58,10 @@ public:
     // A second start of the program asks to see this instance: the icon is removed and added
     // again (the notification area may have lost it), then the main window is shown.
     void RestoreInstance();
+    // A request of a later start (or of this start's command line): Restore runs
+    // RestoreInstance, ChangeNow the tray menu's "Change background now", whose errors go to the
+    // application's error display.
+    void HandleRequest(TSingleInstance::TRequest request);
 
     // Whether the desktop has a notification area for the icon now.
     static bool TrayAvailable();
@@ -86,3 +92,8 @@ extern TForm1* Form1;
 
 // The program icon (the same picture at every size the resources hold).
 QIcon ProgramIcon();
+
+// The imaging errors' box (THv3DException) is the application's error box, shown on the GUI
+// thread while the thread that raised the error waits for it to be dismissed. The program entry
+// installs it once the application object exists.
+void InstallImagingErrorBox();

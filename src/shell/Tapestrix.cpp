@@ -1,14 +1,17 @@
-// The program entry. A second start only asks the running instance to show its main window and
-// ends; otherwise the application title is set, the startup form (tray icon), the main window
-// and the About dialog are created in that order, the event loop runs, and the forms are
-// destroyed in the reverse order.
+// The program entry. A second start only hands the running instance its request (show the main
+// window unless --change-now or --show asks otherwise) and ends; otherwise the application title is
+// set, the startup form (tray icon), the main window and the About dialog are created in that
+// order, the event loop runs, and the forms are destroyed in the reverse order.
 #include "about/FormAbout.h"
 #include "mainwindow/MainForm.h"
 #include "platform/SingleInstance.h"
+#include "shell/CommandLine.h"
+#include "shell/SessionEnd.h"
 #include "shell/Startup.h"
 #include "toolkit/widgets/AppEvents.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -26,10 +29,16 @@ int main(int argc, char** argv) {
     // linked in only when named.
     Q_INIT_RESOURCE(tapestrix);
 
-    // Before anything is set up: a running instance gets the restore request and this start
-    // ends, whatever its command line.
+    const TProgramOptions options = ParseProgramOptions(argc, argv);
+    if (options.Help || options.Version) {
+        std::fputs(qPrintable(options.Help ? ProgramHelpText() : ProgramVersionText()), stdout);
+        return 0;
+    }
+
+    // Before anything is set up: a running instance gets the request (without --change-now or
+    // --show the restore request, whatever the command line) and this start ends.
     auto instance = std::make_unique<TSingleInstance>();
-    switch (instance->Start()) {
+    switch (StartOrForward(*instance, options)) {
     case TSingleInstance::TStartResult::Forwarded:
         return 0;
     case TSingleInstance::TStartResult::NoAnswer:
@@ -45,12 +54,13 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tapestrix"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tapestrix")); // the application title
-    QApplication::setDesktopFileName(QStringLiteral("tapestrix"));
+    SetApplicationTitle(QStringLiteral("Tapestrix")); // not the display name: see AppEvents.h
+    QApplication::setDesktopFileName(QStringLiteral("org.example.Tapestrix"));
     QApplication::setWindowIcon(ProgramIcon());
     // Hiding the main window must not end the program: only Exit and an automatic start that
     // exits do.
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallImagingErrorBox();
     if (instance->IsPrimary() && !instance->Listen())
         std::fprintf(stderr, "Tapestrix: %s; a second start will not find this one.\n",
                      qPrintable(instance->Error()));
@@ -70,16 +80,25 @@ int main(int argc, char** argv) {
         return 1;
     }
     // Second starts that arrived meanwhile have waited for this.
-    instance->SetRestoreHandler([] {
+    const auto handleRequest = [](TSingleInstance::TRequest request) {
         if (frmTapestrixStartup)
-            frmTapestrixStartup->RestoreInstance();
-    });
+            frmTapestrixStartup->HandleRequest(request);
+    };
+    instance->SetRequestHandler(handleRequest);
     // Without a notification area the program must not live hidden.
     startup->EnsureReachable(mainForm->StartedWithAutoStart() ? kLogonTrayGraceMs : 0);
+    // Nobody else ran to do what this start was asked.
+    for (const TSingleInstance::TRequest request : options.Requests)
+        QTimer::singleShot(0, startup.get(), [=] { handleRequest(request); });
+
+    // Logging out, SIGTERM, SIGHUP or a lost display without Exit: save as Exit does, and end.
+    auto sessionEnd = std::make_unique<TSessionEnd>([] { Form1->SaveState(); },
+                                                    [] { Form1->BtnExitClick(nullptr); });
 
     const int status = app.exec();
+    sessionEnd.reset();
 
-    instance->SetRestoreHandler(nullptr);
+    instance->SetRequestHandler(nullptr);
     about.reset();
     frmAbout = nullptr;
     mainForm.reset();

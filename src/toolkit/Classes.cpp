@@ -1,5 +1,7 @@
 #include "toolkit/Classes.h"
 
+#include <chrono>
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
@@ -106,25 +108,37 @@ void TThread::ThreadMain() {
 }
 
 void TThread::WaitFor() {
+    WaitFor(-1);
+}
+
+bool TThread::WaitFor(int timeoutMs) {
     if (!FStarted.load())
-        return;
+        return true;
     if (FThread.joinable() && FThread.get_id() == std::this_thread::get_id())
         throw EInvalidOperation(QStringLiteral("A thread cannot wait for itself"));
-    if (IsMainThread()) {
-        for (;;) {
-            std::unique_lock<std::mutex> lock(gQueueMutex);
-            gQueueChanged.wait(lock, [this] { return FFinished.load() || !gQueue.empty(); });
-            if (!gQueue.empty()) {
-                lock.unlock();
-                CheckSynchronize();
-                continue;
-            }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto ready = [this] { return FFinished.load() || (IsMainThread() && !gQueue.empty()); };
+    for (;;) {
+        std::unique_lock<std::mutex> lock(gQueueMutex);
+        if (timeoutMs < 0)
+            gQueueChanged.wait(lock, ready);
+        else if (!gQueueChanged.wait_until(lock, deadline, ready))
+            return false;
+        if (FFinished.load())
             break;
-        }
+        lock.unlock();
+        CheckSynchronize(); // the main thread serves the job's synchronised calls meanwhile
     }
     std::lock_guard<std::mutex> lock(FJoinMutex);
     if (FThread.joinable())
         FThread.join();
+    return true;
+}
+
+void TThread::Abandon() {
+    std::lock_guard<std::mutex> lock(FJoinMutex);
+    if (FThread.joinable())
+        FThread.detach();
 }
 
 void TThread::SetPriority(TThreadPriority priority) {

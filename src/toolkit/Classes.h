@@ -35,6 +35,12 @@ public:
     // Waits until RunJob has returned. On the main thread it keeps running synchronised calls
     // while it waits. Returns at once for a thread that was never started.
     void WaitFor();
+    // The same, for at most timeoutMs milliseconds: false when the job is still running then.
+    bool WaitFor(int timeoutMs);
+    // Lets go of a job that cannot end (one stuck in a read that never returns): the thread runs
+    // on detached, and the object must then never be freed (it is in use until the process
+    // ends). The job should have been asked to stop first.
+    void Abandon();
 
     // Scheduling priority. On Linux: lowest and below raise the thread's nice value, normal
     // resets it to 0. Failures (an unprivileged process may not lower its nice value) are

@@ -3,6 +3,9 @@
 #include "toolkit/SysUtils.h"
 
 #include <cstdlib>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/mman.h>
 
 namespace {
@@ -42,4 +45,10 @@ QImage AllocateImage(int width, int height, QImage::Format format) {
     madvise(mem, rounded, MADV_HUGEPAGE);
 #endif
     return QImage(static_cast<uchar*>(mem), width, height, bpl, format, HugePageRelease, mem);
+}
+
+void ReleaseFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0); // glibc keeps freed heap pages; other C libraries return them themselves
+#endif
 }

@@ -16,3 +16,7 @@ constexpr int kMaxPictureSide = 1 << 16;
 // QImage with storage suited to large pictures: zero-initialised lazily by the kernel and, where
 // the system offers it, backed by huge pages. Contents are unspecified (callers fill them).
 QImage AllocateImage(int width, int height, QImage::Format format);
+
+// Hands memory freed by large pictures back to the system now (the C library otherwise keeps
+// much of it for later use): for a program that then sits idle.
+void ReleaseFreedMemory();

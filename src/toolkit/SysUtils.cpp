@@ -87,6 +87,15 @@ QString IntToStr(int64_t value) {
     return QString::number(value);
 }
 
+bool TryStrToFloat(const QString& text, double& value) {
+    bool ok = false;
+    const double number = QLocale().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(number))
+        return false;
+    value = number;
+    return true;
+}
+
 int HexDigitValue(QChar c) {
     const char16_t u = c.unicode();
     if (u >= '0' && u <= '9')

@@ -54,6 +54,11 @@ int32_t StrToInt(const QString& text);
 // Like StrToInt but returns fallback instead of raising.
 int32_t StrToIntDef(const QString& text, int32_t fallback);
 QString IntToStr(int64_t value);
+// A number as the user writes it: the current locale's decimal separator, its digit grouping
+// where the groups stand correctly ("1,000.5" in English, "1.000,5" in German), an optional sign
+// and exponent, blanks around it. False, with value unchanged, for any other text and for
+// infinities and NaN.
+bool TryStrToFloat(const QString& text, double& value);
 // The value of a hexadecimal digit of either case, or -1.
 int HexDigitValue(QChar c);
 

@@ -4,6 +4,7 @@
 
 #include "platform/Screen.h"
 #include "toolkit/registry/Registry.h"
+#include "toolkit/widgets/AppEvents.h"
 #include "toolkit/widgets/Forms.h"
 
 #include <QCloseEvent>
@@ -284,7 +285,7 @@ TEST_F(FormSaverTest, EachScreenResolutionKeepsItsOwnRecord) {
     EXPECT_EQ(saver->GetValueName(), QStringLiteral("MainFormPosition"));
 }
 
-TEST_F(FormSaverTest, TheMachineWideRecordIsSilentWhereItCannotBeWritten) {
+TEST_F(FormSaverTest, AMachineWideRecordThatCannotBeWrittenIsReportedOnce) {
     QWidget form;
     form.setGeometry(1, 2, 300, 200);
     TFormSaver* saver = MainSaver(&form);
@@ -294,16 +295,30 @@ TEST_F(FormSaverTest, TheMachineWideRecordIsSilentWhereItCannotBeWritten) {
               ExpectedRecord(1, 2, 300, 200, 0, 0));
     EXPECT_FALSE(Stored().has_value());
 
-    // A machine-wide folder nobody may create: nothing saved, nothing reported.
+    // A machine-wide folder nobody may create: nothing saved; the failure is reported, once
+    // until a save succeeds again, and raises nothing. A failed restore says nothing.
+    QStringList reports;
+    SetExceptionDisplay([&](const QString& message) { reports << message; });
     QTemporaryDir other;
     QFile blocker(other.path() + QStringLiteral("/file"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     SetRegistryRootDir(HKEY_LOCAL_MACHINE, blocker.fileName() + QStringLiteral("/etc"));
     EXPECT_NO_THROW(saver->SavePlacement());
+    EXPECT_NO_THROW(saver->SavePlacement());
     EXPECT_NO_THROW(saver->RestorePlacement());
     EXPECT_EQ(FormBoundsRect(&form), QRect(1, 2, 300, 200));
     EXPECT_FALSE(Stored().has_value());
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_TRUE(reports[0].startsWith(QStringLiteral("Failed to create key ") + kPath + ": "))
+        << reports[0].toStdString();
+
+    SetRegistryRootDir(HKEY_LOCAL_MACHINE, FDir.path() + QStringLiteral("/machine"));
+    saver->SavePlacement();
+    SetRegistryRootDir(HKEY_LOCAL_MACHINE, blocker.fileName() + QStringLiteral("/etc"));
+    saver->SavePlacement();
+    EXPECT_EQ(reports.size(), 2) << "a new failure after a success is reported again";
+    SetExceptionDisplay(nullptr);
 }
 
 TEST_F(FormSaverTest, TheGlobalPathMovesEverySaverThatUsesIt) {

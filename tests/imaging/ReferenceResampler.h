@@ -31,8 +31,9 @@ inline long double RoundEven(long double v) {
     return std::nearbyint(v);
 }
 
-// SampleBilinear(U, V) for 0 <= U, V.
-inline uint32_t SampleBilinear(const Image& s, long double U, long double V) {
+// SampleBilinear(U, V) for 0 <= U, V; the first `channels` bytes of each pixel (a fourth is
+// alpha, treated like the colours).
+inline uint32_t SampleBilinear(const Image& s, long double U, long double V, int channels = 3) {
     const long double X = U * (s.Width - 1);
     const long double Y = V * (s.Height - 1);
     int x0 = int(std::floor(X)), x1;
@@ -53,7 +54,7 @@ inline uint32_t SampleBilinear(const Image& s, long double U, long double V) {
     const int32_t fy = int32_t(std::floor((Y - y0) * 256));
     const uint32_t p00 = s.At(x0, y0), p10 = s.At(x1, y0), p01 = s.At(x0, y1), p11 = s.At(x1, y1);
     uint32_t result = 0;
-    for (int byte = 0; byte < 3; ++byte) {
+    for (int byte = 0; byte < channels; ++byte) {
         const int32_t c00 = int32_t((p00 >> (8 * byte)) & 0xFF);
         const int32_t c10 = int32_t((p10 >> (8 * byte)) & 0xFF);
         const int32_t c01 = int32_t((p01 >> (8 * byte)) & 0xFF);
@@ -66,7 +67,8 @@ inline uint32_t SampleBilinear(const Image& s, long double U, long double V) {
 }
 
 // Create(Source, Width, Height, XFactor, YFactor, nil, nil).
-inline Image ResampleFactors(const Image& s, int width, int height, int xFactor, int yFactor) {
+inline Image ResampleFactors(const Image& s, int width, int height, int xFactor, int yFactor,
+                             int channels = 3) {
     Image out{width, height, std::vector<uint32_t>(size_t(width) * size_t(height), 0)};
     const long double stepX = 1.0L / width;
     const long double stepY = 1.0L / height;
@@ -77,21 +79,20 @@ inline Image ResampleFactors(const Image& s, int width, int height, int xFactor,
     for (int i = 0; i < height; ++i) {
         long double columnStart = 0;
         for (int j = 0; j < width; ++j) {
-            double sum[3] = {0, 0, 0}; // whole numbers, exact
+            double sum[4] = {0, 0, 0, 0}; // whole numbers, exact
             long double v = rowStart;
             for (int b = 0; b < yFactor; ++b) {
                 long double u = columnStart;
                 for (int a = 0; a < xFactor; ++a) {
-                    const uint32_t p = SampleBilinear(s, u, v);
-                    sum[0] += p & 0xFF;
-                    sum[1] += (p >> 8) & 0xFF;
-                    sum[2] += (p >> 16) & 0xFF;
+                    const uint32_t p = SampleBilinear(s, u, v, channels);
+                    for (int c = 0; c < channels; ++c)
+                        sum[c] += (p >> (8 * c)) & 0xFF;
                     u += subX;
                 }
                 v += subY;
             }
             uint32_t pixel = 0;
-            for (int c = 0; c < 3; ++c)
+            for (int c = 0; c < channels; ++c)
                 pixel |= uint32_t(RoundEven(sum[c] * norm)) << (8 * c);
             out.Pixels[size_t(i) * size_t(width) + size_t(j)] = pixel;
             columnStart += stepX;
@@ -113,6 +114,12 @@ inline Image ResampleSize(const Image& s, int width, int height, int* xFactor = 
     if (yFactor)
         *yFactor = yf;
     return ResampleFactors(s, width, height, xf, yf);
+}
+
+// A premultiplied colour blended over a background channel: (255 x colour + (255 - alpha) x
+// background + 127) / 255, done in plain arithmetic.
+inline uint8_t Blend(uint32_t colour, uint32_t alpha, uint32_t background) {
+    return uint8_t(std::floor((255.0 * colour + (255.0 - alpha) * background + 127.0) / 255.0));
 }
 
 } // namespace reference

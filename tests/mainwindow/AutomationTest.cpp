@@ -6,6 +6,7 @@
 #include "toolkit/registry/Registry.h"
 
 #include <QLocale>
+#include <QTest>
 #include <QtEndian>
 
 using namespace mainwindowtest;
@@ -108,6 +109,47 @@ TEST_F(AutomationTest, IntervalsFromAThousandMinutesWorkWithDigitGrouping) {
     form->FLastChange = FClock - 1499 * kMinute;
     form->Timer2Timer(nullptr);
     EXPECT_FALSE(form->FBack);
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST_F(AutomationTest, ATypedIntervalIsReadInTheUsersLocale) {
+    const QLocale en(QLocale::English, QLocale::UnitedStates);
+    const QLocale de(QLocale::German, QLocale::Germany);
+    struct Case {
+        QLocale Locale;
+        const char* Typed;
+        double Minutes;     // what the check waits; 0: not a number, no change at all
+        const char* Stored; // "Interval" after a save: the up-down's whole position
+    };
+    for (const Case& c :
+         {Case{en, "1.5", 1.5, "1"}, Case{en, "0.5", 0.5, "1"}, Case{en, "12.75", 12.75, "12"},
+          Case{en, "1,000", 1000, "1000"}, Case{en, "1,5", 0, "1"}, Case{en, "abc", 0, "5"},
+          Case{de, "1,5", 1.5, "1"}, Case{de, "1.000", 1000, "1000"}, Case{de, "1.5", 0, "1"},
+          Case{de, "12,75", 12.75, "12"}}) {
+        SCOPED_TRACE(c.Locale.name().toStdString() + " " + c.Typed);
+        QLocale::setDefault(c.Locale);
+        Write("Options", "Interval", "5");
+        auto form = NewForm();
+        form->Edit1->selectAll();
+        QTest::keyClicks(form->Edit1, c.Typed);
+        ASSERT_EQ(form->Edit1->text(), c.Typed);
+        if (c.Minutes > 0) {
+            form->FLastChange = FClock - c.Minutes * 0.99 * kMinute;
+            form->Timer2Timer(nullptr);
+            EXPECT_FALSE(form->FBack) << "changed before the interval";
+            form->FLastChange = FClock - c.Minutes * 1.01 * kMinute;
+            form->Timer2Timer(nullptr);
+            EXPECT_TRUE(form->FBack) << "no change after the interval";
+            ASSERT_TRUE(PollUntilIdle(*form));
+        } else {
+            form->FLastChange = 0; // long overdue for any number
+            form->Timer2Timer(nullptr);
+            EXPECT_FALSE(form->FBack);
+        }
+        TCloseAction action;
+        form->FormClose(nullptr, action);
+        EXPECT_EQ(Read("Options", "Interval"), c.Stored);
+    }
     QLocale::setDefault(QLocale::c());
 }
 

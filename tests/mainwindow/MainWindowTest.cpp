@@ -3,8 +3,9 @@
 
 #include "imaging/Wallpaper.h"
 #include "support/TestSupport.h"
-#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/ExtCtrls.h"
+#include "toolkit/codecs/BmpCodec.h"
+#include "toolkit/codecs/PictureFile.h"
 #include "toolkit/widgets/AppEvents.h"
 #include "worker/BackWallpaper.h"
 
@@ -12,6 +13,14 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <utility>
 
 using namespace mainwindowtest;
 
@@ -132,6 +141,30 @@ TEST_F(MainWindowTest, BrowseDeselectsThePresetAndTheColourSwatchFollowsTheColou
     form->SelectPresetRow(1);
     form->ColorBox1CloseUp(nullptr);
     EXPECT_EQ(form->StringGrid1->Row(), -1);
+}
+
+TEST_F(MainWindowTest, EveryColourTheUserPicksDeselectsThePreset) {
+    auto form = NewForm();
+    form->BitBtn6Click(nullptr); // a preset, selected
+    TColorBox* box = form->ColorBox1;
+    const auto wheel = [box](int delta) {
+        QWheelEvent event(QPointF(5, 5), box->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(box, &event);
+    };
+    const std::pair<const char*, std::function<void()>> picks[] = {
+        {"arrow down", [box] { QTest::keyClick(box, Qt::Key_Down); }},
+        {"wheel down", [&] { wheel(-120); }},
+        {"arrow up", [box] { QTest::keyClick(box, Qt::Key_Up); }},
+        {"wheel up", [&] { wheel(120); }},
+    };
+    for (const auto& [how, pick] : picks) {
+        form->SelectPresetRow(1);
+        const TColor before = box->Selected();
+        pick();
+        EXPECT_NE(box->Selected(), before) << how;
+        EXPECT_EQ(form->StringGrid1->Row(), -1) << how;
+    }
 }
 
 TEST_F(MainWindowTest, PreviewRendersTheCompositionIntoThePreviewImage) {
@@ -486,4 +519,57 @@ TEST_F(MainWindowTest, AnAutomaticStartKeepsTheWindowHidden) {
     EXPECT_TRUE(plain->isVisible());
     EXPECT_FALSE(plain->FBack);
     plain->hide();
+}
+
+// A picture whose read never returns (a stalled network mount): Stop and Exit still end the
+// drawing, and the window keeps answering while an editor waits for such a picture.
+TEST_F(MainWindowTest, AReadThatNeverReturnsHoldsNeitherStopNorExitNorTheWindow) {
+    const QString stalled = WritePatternBmp(FPictures, "stalled.bmp", 40, 30);
+    auto form = NewForm();
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    SetPictureReadHook([&](const QString& file) {
+        if (file != stalled)
+            return;
+        std::unique_lock<std::mutex> lock(mutex);
+        released.wait(lock, [&] { return release; });
+    });
+    const auto unblock = [&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            release = true;
+        }
+        released.notify_all();
+        SetPictureReadHook(nullptr);
+    };
+    // The editors' load waits in an event loop that still runs timers; the program can end.
+    bool ticked = false;
+    QTimer::singleShot(100, [&] { ticked = true; });
+    QTimer::singleShot(400, [] { ApplicationTerminate(); });
+    QueueDialogAnswer(stalled);
+    EXPECT_THROW(form->BtnBrowseFClick(nullptr), EAbort);
+    EXPECT_TRUE(ticked);
+    ResetApplicationTerminate();
+    const int terminations = FTerminations;
+
+    for (const bool exit : {false, true}) {
+        form->BtnClearForeClick(nullptr);
+        TPreset preset;
+        preset.Foreground = stalled;
+        form->FBack = std::make_unique<BackBack>(preset, nullptr);
+        form->FBack->Resume();
+        const auto started = std::chrono::steady_clock::now();
+        if (exit)
+            form->BtnExitClick(nullptr);
+        else
+            form->BitBtn5Click(nullptr);
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_FALSE(form->FBack);
+        EXPECT_LT(took, std::chrono::seconds(10));
+        if (!exit)
+            EXPECT_EQ(form->StatusBar1->SimpleText(), "Stopped!");
+    }
+    EXPECT_EQ(FTerminations, terminations + 1);
+    unblock(); // the abandoned jobs end by themselves now
 }

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTimer>
 #include <QtEndian>
+#include <gmock/gmock.h>
 
 #include <grp.h>
 #include <unistd.h>
@@ -142,12 +143,19 @@ TEST_F(MainWindowTest, ColourRoundTrips) {
 TEST_F(MainWindowTest, RestoringFailuresShowInTheStatusBar) {
     const QString missingFg = FPictures + "/gone.bmp";
     const QString missingBg = FPictures + "/also gone.jpg";
+    // "Error loading <path>", then the reason.
+    const auto failure = [](const QString& path, const char* reason) {
+        return ::testing::AllOf(
+            ::testing::StartsWith(("Error loading " + path + ": ").toStdString()),
+            ::testing::HasSubstr(reason));
+    };
     Write("Options", "Foreground", missingFg);
     Write("Options", "Background", missingBg);
     {
         auto form = NewForm();
         // Both fail: the background's message is the one left.
-        EXPECT_EQ(form->StatusBar1->SimpleText(), "Error loading " + missingBg);
+        EXPECT_THAT(form->StatusBar1->SimpleText().toStdString(),
+                    failure(missingBg, "No such file or directory"));
         // The paths stay the editors' paths, so that they are saved again.
         EXPECT_EQ(form->ForegroundPath(), missingFg);
         EXPECT_EQ(form->BackgroundPath(), missingBg);
@@ -157,7 +165,18 @@ TEST_F(MainWindowTest, RestoringFailuresShowInTheStatusBar) {
     EXPECT_EQ(Read("Options", "Background"), missingBg);
 
     Write("Options", "Background", "");
-    EXPECT_EQ(NewForm()->StatusBar1->SimpleText(), "Error loading " + missingFg);
+    EXPECT_THAT(NewForm()->StatusBar1->SimpleText().toStdString(),
+                failure(missingFg, "No such file or directory"));
+    // A picture that is there but does not read.
+    const QString damaged = FPictures + "/damaged.bmp";
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("BM this is no bitmap");
+    file.close();
+    Write("Options", "Foreground", damaged);
+    const QString text = NewForm()->StatusBar1->SimpleText();
+    EXPECT_THAT(text.toStdString(), failure(damaged, ""));
+    EXPECT_GT(text.size(), ("Error loading " + damaged + ": ").size()) << "no reason given";
 
     // A colour text that does not convert: solid colour with the "BackColor" colour.
     Write("Options", "Foreground", "");

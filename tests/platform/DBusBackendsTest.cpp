@@ -19,8 +19,7 @@ using namespace wallpaper;
 
 namespace {
 
-// Answers every call on one object path; calls arrive on the service's own thread, so that the
-// test thread can make blocking calls to it.
+// Records every call and answers it with an empty string or the error it was told to give.
 class FakeObject : public QDBusVirtualObject {
 public:
     QString introspect(const QString&) const override { return QString(); }
@@ -47,32 +46,7 @@ private:
     QString FErrorName, FErrorText;
 };
 
-class FakeService {
-public:
-    FakeService(const QString& address, const QString& service, const QString& path)
-        : FName(QStringLiteral("fake-") + service) {
-        FObject = new FakeObject;
-        FObject->moveToThread(&FThread);
-        FThread.start();
-        QDBusConnection bus = QDBusConnection::connectToBus(address, FName);
-        FOk = bus.isConnected() && bus.registerVirtualObject(path, FObject) &&
-              bus.registerService(service);
-    }
-    ~FakeService() {
-        QDBusConnection::disconnectFromBus(FName);
-        FThread.quit();
-        FThread.wait();
-        delete FObject;
-    }
-    bool ok() const { return FOk; }
-    FakeObject& object() { return *FObject; }
-
-private:
-    QString FName;
-    QThread FThread;
-    FakeObject* FObject = nullptr;
-    bool FOk = false;
-};
+using FakeService = platformtest::FakeService<FakeObject>;
 
 class DBusBackendsTest : public ::testing::Test {
 protected:

@@ -81,16 +81,16 @@ TEST(DesktopDetect, EnvironmentTable) {
         {"river is a wlroots compositor",
          env({{"XDG_CURRENT_DESKTOP", "river"}, {"WAYLAND_DISPLAY", "wayland-1"}}),
          {D::Wlroots}},
-        {"unknown Wayland compositor",
+        {"unknown Wayland compositor: swaybg, then the portal",
          env({{"XDG_CURRENT_DESKTOP", "SomethingNew"}, {"XDG_SESSION_TYPE", "wayland"}}),
-         {D::Wlroots}},
+         {D::Wlroots, D::Portal}},
         {"a plain window manager on X11",
          env({{"XDG_CURRENT_DESKTOP", "i3"}, {"DISPLAY", ":0"}}),
          {D::X11Root}},
         {"nothing but DISPLAY", env({{"DISPLAY", ":7"}}), {D::X11Root}},
         {"XWayland's DISPLAY does not make a Wayland session X11",
          env({{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}),
-         {D::Wlroots}},
+         {D::Wlroots, D::Portal}},
         {"an X11 session type wins over a stray WAYLAND_DISPLAY",
          env({{"XDG_SESSION_TYPE", "x11"}, {"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}),
          {D::X11Root}},
@@ -112,6 +112,24 @@ TEST(DesktopDetect, EnvironmentTable) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(names(detectDesktops(c.env)), names(c.expected)) << c.label;
+}
+
+TEST(DesktopDetect, InASandboxThePortalComesFirst) {
+    using D = Desktop;
+    const Case cases[] = {
+        {"GNOME",
+         env({{"XDG_CURRENT_DESKTOP", "GNOME"}, {"DISPLAY", ":0"}}),
+         {D::Portal, D::Gnome}},
+        {"XFCE",
+         env({{"XDG_CURRENT_DESKTOP", "XFCE"}, {"DISPLAY", ":0"}}),
+         {D::Portal, D::Xfce, D::X11Root}},
+        {"unknown Wayland compositor, the portal once",
+         env({{"XDG_SESSION_TYPE", "wayland"}}),
+         {D::Portal, D::Wlroots}},
+        {"no display: the portal alone", env({}), {D::Portal}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(names(detectDesktops(c.env, true)), names(c.expected)) << c.label;
 }
 
 TEST(DesktopDetect, SessionDescriptionNamesDesktopAndSessionType) {

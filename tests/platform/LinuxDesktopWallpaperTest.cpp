@@ -41,6 +41,7 @@ Context xfceContext() {
     context.env = QProcessEnvironment();
     context.env.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("XFCE"));
     context.env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9"));
+    context.sandboxMarker = QString(); // not in a sandbox, wherever the tests run
     return context;
 }
 
@@ -68,6 +69,19 @@ TEST_F(LinuxDesktopWallpaperTest, FirstWorkingBackendWinsAndFailuresMoveOn) {
     EXPECT_EQ(recorder.calls[0].first, Desktop::Xfce);
     EXPECT_EQ(recorder.calls[1].first, Desktop::X11Root);
     EXPECT_EQ(recorder.calls[0].second, recorder.calls[1].second);
+}
+
+TEST_F(LinuxDesktopWallpaperTest, InASandboxThePortalIsAskedFirst) {
+    Recorder recorder;
+    recorder.failing[Desktop::Portal] = QStringLiteral("the portal refused");
+    Context context = xfceContext();
+    context.sandboxMarker = FDir.path() + QStringLiteral("/.flatpak-info");
+    ASSERT_TRUE(platformtest::writeFile(context.sandboxMarker, "[Application]\n"));
+    LinuxDesktopWallpaper setter(context, recorder.backends());
+    setter.setDesktopWallpaper(FPath);
+    ASSERT_EQ(recorder.calls.size(), 2u);
+    EXPECT_EQ(recorder.calls[0].first, Desktop::Portal);
+    EXPECT_EQ(recorder.calls[1].first, Desktop::Xfce);
 }
 
 TEST_F(LinuxDesktopWallpaperTest, EveryChangeHandsTheDesktopANewNameAndRemovesTheOld) {
@@ -124,6 +138,7 @@ TEST_F(LinuxDesktopWallpaperTest, NoDesktopAndMissingFileAreReported) {
     Recorder recorder;
     Context none;
     none.env = QProcessEnvironment();
+    none.sandboxMarker = QString();
     try {
         LinuxDesktopWallpaper(none, recorder.backends()).setDesktopWallpaper(FPath);
         FAIL();

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -15,7 +16,7 @@ bool haveProgram(const QString& program) {
 
 // ---------------------------------------------------------------------------------------------
 
-PrivateBus::PrivateBus() {
+PrivateBus::PrivateBus(bool systemServices) {
     if (!haveProgram(QStringLiteral("dbus-daemon"))) {
         FError = QStringLiteral("dbus-daemon is not installed");
         return;
@@ -30,10 +31,29 @@ PrivateBus::PrivateBus() {
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     FDaemon.setProcessEnvironment(environment());
     FDaemon.setProgram(QStringLiteral("dbus-daemon"));
-    FDaemon.setArguments(
-        {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nosyslog"),
-         QStringLiteral("--print-address=1"),
-         QStringLiteral("--address=unix:path=") + FDir.path() + QStringLiteral("/runtime/bus")});
+    const QString listen =
+        QStringLiteral("unix:path=") + FDir.path() + QStringLiteral("/runtime/bus");
+    QStringList arguments = {QStringLiteral("--nofork"), QStringLiteral("--nosyslog"),
+                             QStringLiteral("--print-address=1")};
+    if (systemServices) {
+        arguments << QStringLiteral("--session") << QStringLiteral("--address=") + listen;
+    } else {
+        // The session bus's rules without its service folders.
+        const QString config = FDir.path() + QStringLiteral("/bus.conf");
+        writeFile(config, QStringLiteral(
+                              "<!DOCTYPE busconfig PUBLIC "
+                              "\"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                              "<busconfig><type>session</type><listen>%1</listen>\n"
+                              "<auth>EXTERNAL</auth><policy context=\"default\">"
+                              "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+                              "</busconfig>\n")
+                              .arg(listen.toHtmlEscaped())
+                              .toUtf8());
+        arguments << QStringLiteral("--config-file=") + config;
+    }
+    FDaemon.setArguments(arguments);
     FDaemon.setProcessChannelMode(QProcess::SeparateChannels);
     FDaemon.start();
     QByteArray line;
@@ -73,6 +93,25 @@ QProcessEnvironment PrivateBus::environment() const {
     else
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     return env;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ServiceHost::ServiceHost(const QString& address, const QString& service, const QString& path,
+                         QDBusVirtualObject* object)
+    : FName(QStringLiteral("fake-") + service) {
+    // Registered before it moves, so that what the registration attaches to it moves along.
+    QDBusConnection bus = QDBusConnection::connectToBus(address, FName);
+    FOk = bus.isConnected() && bus.registerVirtualObject(path, object, QDBusConnection::SubPath);
+    object->moveToThread(&FThread);
+    FThread.start();
+    FOk = FOk && bus.registerService(service);
+}
+
+ServiceHost::~ServiceHost() {
+    QDBusConnection::disconnectFromBus(FName);
+    FThread.quit();
+    FThread.wait();
 }
 
 // ---------------------------------------------------------------------------------------------

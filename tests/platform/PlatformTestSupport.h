@@ -3,11 +3,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDBusVirtualObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtGlobal>
 
 #include "support/Xvfb.h"
@@ -21,10 +23,11 @@ namespace platformtest {
 bool haveProgram(const QString& program);
 
 // A dbus-daemon of our own with its own config, data and runtime folders, so that the services
-// it starts (dconf-service, xfconfd) store nothing in the user's real home.
+// it starts (dconf-service, xfconfd) store nothing in the user's real home. Without
+// systemServices it starts none at all: a service is there only when a test provides it.
 class PrivateBus {
 public:
-    PrivateBus();
+    explicit PrivateBus(bool systemServices = true);
     ~PrivateBus();
     bool started() const { return !FAddress.isEmpty(); }
     QString error() const { return FError; }
@@ -38,6 +41,36 @@ private:
     QProcess FDaemon;
     QString FAddress;
     QString FError;
+};
+
+// A service of the tests' own on a bus: `object` answers every call on `path` and the paths below
+// it, on a thread of its own, so that the test thread can make blocking calls to it.
+class ServiceHost {
+public:
+    ServiceHost(const QString& address, const QString& service, const QString& path,
+                QDBusVirtualObject* object);
+    ~ServiceHost();
+    ServiceHost(const ServiceHost&) = delete;
+    ServiceHost& operator=(const ServiceHost&) = delete;
+    bool ok() const { return FOk; }
+
+private:
+    QString FName;
+    QThread FThread;
+    bool FOk = false;
+};
+
+// A ServiceHost with its object, an Object (a QDBusVirtualObject), made and kept here.
+template <class Object> class FakeService {
+public:
+    FakeService(const QString& address, const QString& service, const QString& path)
+        : FHost(address, service, path, &FObject) {}
+    bool ok() const { return FHost.ok(); }
+    Object& object() { return FObject; }
+
+private:
+    Object FObject; // outlives the host, which stops its thread
+    ServiceHost FHost;
 };
 
 // An Xvfb server on a free display number, kept alive past its last client (-noreset).

@@ -39,16 +39,45 @@ template <typename Pred> bool pumpUntil(Pred done, int timeoutMs = 10000) {
     return true;
 }
 
+using Request = TSingleInstance::TRequest;
+
 // A second start on its own thread, so that the running instance's event loop keeps going here.
 std::future<Start> startOnThread(const QString& folder, int timeoutMs = 10000,
-                                 int answerTimeoutMs = 10000) {
-    return std::async(std::launch::async, [folder, timeoutMs, answerTimeoutMs] {
+                                 int answerTimeoutMs = 10000, Request request = Request::Restore) {
+    return std::async(std::launch::async, [folder, timeoutMs, answerTimeoutMs, request] {
         TSingleInstance other(folder);
-        return other.Start(timeoutMs, answerTimeoutMs);
+        return other.Start(timeoutMs, answerTimeoutMs, request);
     });
 }
 
-bool ready(const std::future<Start>& f) {
+// A client of our own on the socket; -1 when it cannot connect.
+int connectTo(const QString& socketPath) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(socketPath);
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends `line` and returns everything the server answers until it closes.
+QByteArray exchange(const QString& socketPath, const QByteArray& line) {
+    const int fd = connectTo(socketPath);
+    if (fd < 0 || ::write(fd, line.constData(), size_t(line.size())) != line.size())
+        return "<not sent>";
+    QByteArray answer;
+    char buffer[64];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, n);
+    ::close(fd);
+    return answer;
+}
+
+template <class T> bool ready(const std::future<T>& f) {
     return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
@@ -117,7 +146,7 @@ TEST(SingleInstanceChild, DISABLED_ChildStart) {
         std::_Exit(9); // no destructors: lock file and socket stay behind
     }
     int restores = 0;
-    instance.SetRestoreHandler([&restores] { ++restores; });
+    instance.SetRequestHandler([&restores](TSingleInstance::TRequest) { ++restores; });
     pumpUntil([&] { return QFile::exists(folder + QStringLiteral("/../stop")); }, 60000);
     printf("RESULT primary %d\n", restores);
 }
@@ -129,7 +158,7 @@ TEST_F(SingleInstance, SecondStartIsAnsweredOnlyAfterTheRestoreWasHandled) {
     std::atomic<int> restores{0};
     std::atomic<bool> answeredEarly{false};
     auto second = startOnThread(FFolder);
-    first.SetRestoreHandler([&] {
+    first.SetRequestHandler([&](TSingleInstance::TRequest) {
         // The second start is still waiting while the handler runs.
         QThread::msleep(200);
         if (restores == 0)
@@ -149,6 +178,32 @@ TEST_F(SingleInstance, SecondStartIsAnsweredOnlyAfterTheRestoreWasHandled) {
     EXPECT_EQ(restores.load(), 2);
 }
 
+TEST_F(SingleInstance, EveryRequestReachesTheHandlerWithItsKind) {
+    TSingleInstance first(FFolder);
+    ASSERT_EQ(first.Start(), Start::Primary);
+    ASSERT_TRUE(first.Listen());
+    std::vector<Request> handled;
+    first.SetRequestHandler([&](Request request) { handled.push_back(request); });
+    auto changeNow = startOnThread(FFolder, 10000, 10000, Request::ChangeNow);
+    ASSERT_TRUE(pumpUntil([&] { return ready(changeNow); }));
+    EXPECT_EQ(changeNow.get(), Start::Forwarded);
+    auto restore = startOnThread(FFolder, 10000, 10000, Request::Restore);
+    ASSERT_TRUE(pumpUntil([&] { return ready(restore); }));
+    EXPECT_EQ(restore.get(), Start::Forwarded);
+    // The line every second start of an earlier version writes is still the restore request;
+    // an unknown kind is refused.
+    for (const auto& [line, answer] : {std::pair<QByteArray, QByteArray>{"restore\n", "ok\n"},
+                                       {"change-now\n", "ok\n"},
+                                       {"change-later\n", ""}}) {
+        auto exchanged =
+            std::async(std::launch::async, [&] { return exchange(first.SocketPath(), line); });
+        ASSERT_TRUE(pumpUntil([&] { return ready(exchanged); }));
+        EXPECT_EQ(exchanged.get(), answer) << line.constData();
+    }
+    EXPECT_EQ(handled, (std::vector<Request>{Request::ChangeNow, Request::Restore, Request::Restore,
+                                             Request::ChangeNow}));
+}
+
 TEST_F(SingleInstance, RequestsWaitUntilTheRunningInstanceSetsItsHandler) {
     TSingleInstance first(FFolder);
     ASSERT_EQ(first.Start(), Start::Primary);
@@ -161,7 +216,7 @@ TEST_F(SingleInstance, RequestsWaitUntilTheRunningInstanceSetsItsHandler) {
     pumpUntil([] { return false; }, 300);
     EXPECT_FALSE(ready(second));
     int restores = 0;
-    first.SetRestoreHandler([&] { ++restores; });
+    first.SetRequestHandler([&](TSingleInstance::TRequest) { ++restores; });
     ASSERT_TRUE(pumpUntil([&] { return ready(second); }));
     EXPECT_EQ(second.get(), Start::Forwarded);
     EXPECT_EQ(restores, 1);
@@ -206,14 +261,14 @@ TEST_F(SingleInstance, LockAndSocketOfACrashedInstanceAreTakenOver) {
     TSingleInstance probe(FFolder);
     ASSERT_TRUE(QFile::exists(probe.LockPath()));
     ASSERT_TRUE(QFile::exists(probe.SocketPath()));
-    EXPECT_EQ(TSingleInstance::SendRestore(probe.SocketPath(), 1000),
+    EXPECT_EQ(TSingleInstance::SendRequest(probe.SocketPath(), 1000),
               TSingleInstance::TSendResult::NotConnected);
 
     TSingleInstance next(FFolder);
     ASSERT_EQ(next.Start(3000), Start::Primary);
     ASSERT_TRUE(next.Listen()) << next.Error().toStdString();
     int restores = 0;
-    next.SetRestoreHandler([&] { ++restores; });
+    next.SetRequestHandler([&](TSingleInstance::TRequest) { ++restores; });
     auto second = startOnThread(FFolder);
     ASSERT_TRUE(pumpUntil([&] { return ready(second); }));
     EXPECT_EQ(second.get(), Start::Forwarded);
@@ -276,14 +331,10 @@ TEST_F(SingleInstance, ForeignConnectionsAndGarbageDoNotBlockTheNextStart) {
     ASSERT_EQ(first.Start(), Start::Primary);
     ASSERT_TRUE(first.Listen());
     int restores = 0;
-    first.SetRestoreHandler([&] { ++restores; });
+    first.SetRequestHandler([&](TSingleInstance::TRequest) { ++restores; });
     // A client that sends something else is dropped without a restore.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = QFile::encodeName(first.SocketPath());
-    memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = connectTo(first.SocketPath());
+    ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, "hello\n", 6), 6);
     pumpUntil([] { return false; }, 200);
     char c;

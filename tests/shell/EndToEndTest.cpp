@@ -5,8 +5,8 @@
 // the same preset.
 #include "X11Session.h"
 
-#include "toolkit/registry/Registry.h"
 #include "toolkit/SysUtils.h"
+#include "toolkit/registry/Registry.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,10 +16,14 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include <signal.h>
 
 using shelltest::TWindowInfo;
 using shelltest::waitUntil;
@@ -152,6 +156,21 @@ protected:
         return QImage(out);
     }
 
+    // A session, the two pictures and the settings with `options`; `want` becomes the picture a
+    // change to the next preset (1) shows. It stays null when the test was skipped or failed.
+    void prepareChange(QImage* want, const std::vector<std::pair<QString, QString>>& options = {},
+                       double lastChange = Now()) {
+        startSession();
+        if (IsSkipped())
+            return;
+        ASSERT_NO_FATAL_FAILURE(makePictures());
+        writeSettings(options, lastChange);
+        const QImage picture = expected(presets()[1]);
+        if (picture.isNull())
+            GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+        *want = picture;
+    }
+
     // Waits until the root window's pixmap shows `image`.
     ::testing::AssertionResult rootShows(const QImage& image, int timeoutMs) {
         int64_t differing = -2;
@@ -195,6 +214,44 @@ protected:
             },
             5000);
         return open && FSession->xdotool({QStringLiteral("key"), key});
+    }
+
+    // "Options"."LastImage" as the settings file holds it now; -1 when absent.
+    int storedLastImage() const {
+        TRegIniFile ini(QStringLiteral("Software\\Halvern\\Tapestrix"));
+        return ini.ReadInteger(QStringLiteral("Options"), QStringLiteral("LastImage"), -1);
+    }
+
+    // A change made in this run and not saved yet (the tray's change-now moves "LastImage" from
+    // 0 to 1), then the session ends under the program by `end`: the program saves the change
+    // and its window placement, as Exit does, and ends by itself.
+    void changeThenEndTheSession(const std::function<void(Program&)>& end, bool exitsWithZero) {
+        startSession();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        makePictures();
+        writeSettings({}, Now());
+        Program program(*FSession);
+        ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000))
+            << program.output().toStdString();
+        ASSERT_TRUE(chooseFromTrayMenu(QStringLiteral("n")));
+        const QString wallpaper = FSession->dataHome() + QStringLiteral("/Tapestrix.bmp");
+        ASSERT_TRUE(waitUntil([&] { return QFile::exists(wallpaper); }, 30000));
+        ASSERT_EQ(storedLastImage(), 0) << "saved before the session ended";
+
+        end(program);
+        ASSERT_TRUE(waitUntil([&] { return !program.running(); }, 20000))
+            << "the program did not end";
+        const QString output = program.output();
+        if (exitsWithZero) {
+            EXPECT_EQ(program.process().exitStatus(), QProcess::NormalExit) << output.toStdString();
+            EXPECT_EQ(program.process().exitCode(), 0) << output.toStdString();
+        }
+        EXPECT_EQ(storedLastImage(), 1) << output.toStdString();
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKeyReadOnly(QStringLiteral("Software\\Halvern\\Tapestrix")));
+        EXPECT_EQ(reg.GetDataSize(QStringLiteral("MainFormPosition")), 12)
+            << "the window placement was not saved";
     }
 
     std::unique_ptr<X11Session> FSession;
@@ -244,12 +301,10 @@ TEST_F(EndToEnd, FirstStartShowsOnlyTheIconAndSecondStartShowsTheMainWindow) {
 }
 
 TEST_F(EndToEnd, TrayMenuChangeNowAppliesTheNextPreset) {
-    startSession();
-    makePictures();
-    writeSettings({}, Now());
-    const QImage want = expected(presets()[1]);
+    QImage want;
+    prepareChange(&want);
     if (want.isNull())
-        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+        return;
     Program program(*FSession);
     ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
     ASSERT_TRUE(chooseFromTrayMenu(QStringLiteral("n")));
@@ -258,15 +313,49 @@ TEST_F(EndToEnd, TrayMenuChangeNowAppliesTheNextPreset) {
     EXPECT_TRUE(program.running());
 }
 
+TEST_F(EndToEnd, DesktopActionsReachTheRunningInstance) {
+    QImage want;
+    prepareChange(&want);
+    if (want.isNull())
+        return;
+    Program program(*FSession);
+    ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+
+    // "Change background now": the running instance changes the wallpaper and shows nothing.
+    Program changeNow(*FSession, {QStringLiteral("--change-now")});
+    EXPECT_TRUE(changeNow.endsWithZero(20000)) << changeNow.output().toStdString();
+    EXPECT_TRUE(rootShows(want, 30000));
+    EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty());
+
+    // "Show main window".
+    Program show(*FSession, {QStringLiteral("--show")});
+    EXPECT_TRUE(show.endsWithZero(20000)) << show.output().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return mainWindow().has_value(); }, 10000))
+        << "main window not shown";
+    EXPECT_EQ(FSession->trayIconsOf(kInstance).size(), 1u);
+    EXPECT_TRUE(program.running());
+}
+
+TEST_F(EndToEnd, ChangeNowStartsTheProgramWhenNoneRuns) {
+    QImage want;
+    prepareChange(&want);
+    if (want.isNull())
+        return;
+    Program program(*FSession, {QStringLiteral("--change-now")});
+    EXPECT_TRUE(rootShows(want, 30000)) << program.output().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+    EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty());
+    EXPECT_TRUE(program.running()) << "the program stays, as any start does";
+}
+
 TEST_F(EndToEnd, AutostartWithExitAppliesTheNextPresetAndEnds) {
-    startSession();
-    makePictures();
-    writeSettings({{QStringLiteral("OnAutoStart"), QStringLiteral("1")},
+    QImage want;
+    prepareChange(&want,
+                  {{QStringLiteral("OnAutoStart"), QStringLiteral("1")},
                    {QStringLiteral("ExitAfterAutoStart"), QStringLiteral("1")}},
                   1.0);
-    const QImage want = expected(presets()[1]);
     if (want.isNull())
-        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+        return;
     const TDateTime before = Now();
     Program program(*FSession, {QStringLiteral("/autostart")});
     EXPECT_TRUE(program.endsWithZero(60000)) << program.output().toStdString();
@@ -287,14 +376,13 @@ TEST_F(EndToEnd, AutostartWithExitAppliesTheNextPresetAndEnds) {
 }
 
 TEST_F(EndToEnd, AutomationChangesTheWallpaperWhenTheIntervalIsDue) {
-    startSession();
-    makePictures();
-    writeSettings({{QStringLiteral("AutoChange"), QStringLiteral("1")},
+    QImage want;
+    prepareChange(&want,
+                  {{QStringLiteral("AutoChange"), QStringLiteral("1")},
                    {QStringLiteral("Interval"), QStringLiteral("60")}},
                   1.0); // 31 December 1899: long overdue
-    const QImage want = expected(presets()[1]);
     if (want.isNull())
-        GTEST_SKIP() << "tapestrix-compose is not built yet or failed";
+        return;
     Program program(*FSession);
     ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
     // Nothing before the first tick...
@@ -364,4 +452,36 @@ TEST_F(EndToEnd, LaterStartShowsTheMainWindowWhenItWasShowingAtExit) {
     ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
     QThread::msleep(1000);
     EXPECT_TRUE(FSession->bigWindowsOf(kInstance).empty());
+}
+
+TEST_F(EndToEnd, TheAboutWindowIsTitledAboutWithoutTheProgramsName) {
+    startSession();
+    Program program(*FSession);
+    ASSERT_TRUE(waitUntil([&] { return trayIcon().has_value(); }, 15000));
+    ASSERT_TRUE(chooseFromTrayMenu(QStringLiteral("a")));
+    // The only big window: the main window stays hidden.
+    ASSERT_TRUE(waitUntil(
+        [&] { return mainWindow().has_value() && !mainWindow()->title.isEmpty(); }, 10000))
+        << "no About window";
+    const auto about = mainWindow();
+    ASSERT_TRUE(about.has_value());
+    EXPECT_EQ(about->title.toStdString(), "About...") << "the title the window manager sees";
+    ASSERT_TRUE(FSession->xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
+    EXPECT_TRUE(waitUntil([&] { return FSession->bigWindowsOf(kInstance).empty(); }, 5000));
+    EXPECT_TRUE(program.running());
+}
+
+TEST_F(EndToEnd, SigtermSavesWhatChangedAndEnds) {
+    changeThenEndTheSession(
+        [](Program& program) { ::kill(pid_t(program.process().processId()), SIGTERM); }, true);
+}
+
+TEST_F(EndToEnd, SighupSavesWhatChangedAndEnds) {
+    changeThenEndTheSession(
+        [](Program& program) { ::kill(pid_t(program.process().processId()), SIGHUP); }, true);
+}
+
+TEST_F(EndToEnd, ALostDisplaySavesWhatChangedAndEnds) {
+    // Qt ends the process itself (with status 1) when its display connection breaks.
+    changeThenEndTheSession([this](Program&) { FSession->stopServer(); }, false);
 }

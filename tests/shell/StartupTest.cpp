@@ -1,8 +1,10 @@
 // The startup form on its own: its menu, its icon and tip, the commands it passes to the main
 // window, the restore of a second start, and the fallback when there is no notification area.
 #include "shell/Startup.h"
+#include "imaging/Hv3DException.h"
 #include "mainwindow/MainForm.h"
 #include "platform/DesktopWallpaper.h"
+#include "toolkit/Classes.h"
 #include "toolkit/registry/Registry.h"
 #include "toolkit/widgets/AppEvents.h"
 #include "worker/BackWallpaper.h"
@@ -13,12 +15,16 @@
 #include <QFile>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -61,7 +67,7 @@ protected:
         SetTerminateAction([this] { ++FTerminates; });
         SetExceptionDisplay([this](const QString& message) { FErrors << message; });
         ResetApplicationTerminate();
-        QApplication::setApplicationDisplayName(QStringLiteral("Tapestrix"));
+        SetApplicationTitle(QStringLiteral("Tapestrix"));
         FForm = std::make_unique<TForm1>(false);
         FStartup = std::make_unique<TfrmTapestrixStartup>();
         FStartup->SetMainWindow(FForm.get());
@@ -136,11 +142,11 @@ TEST_F(Startup, FormIsNeverSeenAndItsIconCarriesTheTitle) {
 
 TEST_F(Startup, TipIsTheTitleCutToSixtyThreeCharacters) {
     const QString longTitle = QString(40, QLatin1Char('a')) + QString(30, QLatin1Char('b'));
-    QApplication::setApplicationDisplayName(longTitle);
+    SetApplicationTitle(longTitle);
     EXPECT_EQ(TfrmTapestrixStartup::TrayTip(), longTitle.left(63));
-    QApplication::setApplicationDisplayName(QString(63, QLatin1Char('c')));
+    SetApplicationTitle(QString(63, QLatin1Char('c')));
     EXPECT_EQ(TfrmTapestrixStartup::TrayTip(), QString(63, QLatin1Char('c')));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tapestrix"));
+    SetApplicationTitle(QStringLiteral("Tapestrix"));
 }
 
 TEST_F(Startup, LeftClickOrDoubleClickShowsTheMainWindowOtherClicksDoNot) {
@@ -184,6 +190,20 @@ TEST_F(Startup, ChangeNowAppliesTheNextPresetOfTheMainWindow) {
     EXPECT_EQ(FForm->FLastImage, 1);
     ASSERT_TRUE(pumpUntil([&] { return !FForm->FBack && !FWallpaper->paths().isEmpty(); }, 20000))
         << "the drawing did not reach the desktop";
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(Startup, RequestsOfALaterStartDoWhatTheTrayMenuDoes) {
+    FForm->FPresets = {TPreset{QString(), QStringLiteral("#FF"), false},
+                       TPreset{QString(), QStringLiteral("#FF0000"), false}};
+    FForm->FLastImage = 1;
+    FStartup->HandleRequest(TSingleInstance::TRequest::ChangeNow);
+    EXPECT_EQ(FForm->FLastImage, 0) << "the next preset, wrapping round";
+    EXPECT_FALSE(FForm->isVisible()) << "changing now shows no window";
+    ASSERT_TRUE(pumpUntil([&] { return !FForm->FBack && !FWallpaper->paths().isEmpty(); }, 20000));
+    FStartup->HandleRequest(TSingleInstance::TRequest::Restore);
+    EXPECT_TRUE(FForm->isVisible());
+    EXPECT_TRUE(FStartup->TrayIcon->isVisible());
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join(QLatin1Char('\n')).toStdString();
 }
 
@@ -243,4 +263,43 @@ TEST_F(Startup, ExitFromTheTrayEndsTheEventLoopWhileTheMainWindowShows) {
     FStartup->Exit1->trigger();
     QTimer::singleShot(5000, [] { QCoreApplication::exit(7); }); // watchdog
     EXPECT_EQ(QApplication::exec(), 0);
+}
+
+TEST(ImagingErrorBox, ShowsTheApplicationsErrorBoxOnTheGuiThreadWhileTheRaiserWaits) {
+    std::atomic<bool> raised{false};
+    std::vector<std::thread::id> shownOn;
+    QStringList messages;
+    bool raiserWaited = false;
+    SetExceptionDisplay([&](const QString& message) {
+        shownOn.push_back(std::this_thread::get_id());
+        messages << message;
+        QThread::msleep(100); // the box is up for a while
+        raiserWaited = !raised.load();
+    });
+    InstallImagingErrorBox();
+    class Raiser : public TThread {
+    public:
+        explicit Raiser(std::atomic<bool>& raised) : FRaised(raised) {}
+
+    protected:
+        void RunJob() override {
+            try {
+                throw THv3DException(QStringLiteral("THvBitmap32.ToBitmap error (test)."));
+            } catch (const THv3DException&) {
+                FRaised.store(true);
+            }
+        }
+
+    private:
+        std::atomic<bool>& FRaised;
+    } raiser(raised);
+    raiser.Resume();
+    raiser.WaitFor(); // serves the GUI thread's part meanwhile
+    SetHv3DPresenter(nullptr);
+    SetExceptionDisplay(nullptr);
+    EXPECT_EQ(messages, QStringList{QStringLiteral("THvBitmap32.ToBitmap error (test).")});
+    ASSERT_EQ(shownOn.size(), 1u);
+    EXPECT_EQ(shownOn[0], std::this_thread::get_id());
+    EXPECT_TRUE(raiserWaited) << "the error was raised before the box was dismissed";
+    EXPECT_TRUE(raised.load());
 }

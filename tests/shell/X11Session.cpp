@@ -134,6 +134,11 @@ X11Session::~X11Session() {
     }
 }
 
+void X11Session::stopServer() {
+    FX.reset();
+    FServer.reset();
+}
+
 bool X11Session::startServer() {
     FServer = std::make_unique<testsupport::XvfbServer>(FWidth, FHeight, 24);
     if (!FServer->Started()) {
@@ -404,6 +409,7 @@ bool X11Session::xdotool(const QStringList&) const {
 bool X11Session::clickAt(const TWindowInfo&, int) const {
     return false;
 }
+void X11Session::stopServer() {}
 
 #endif
 

@@ -78,6 +78,10 @@ public:
     // The root window's pixmap as an image; null when there is none.
     QImage rootImage() const;
 
+    // Ends the X server, as when the display goes away under its programs (the window manager
+    // and the notification area go with it). Nothing else of the session works afterwards.
+    void stopServer();
+
     // xdotool with the session's display; true when it exited with 0.
     bool xdotool(const QStringList& arguments) const;
     // Clicks `button` at the centre of the window's rectangle.

@@ -13,9 +13,6 @@
 
 namespace {
 
-// Rows decoded per step.
-constexpr int kChunkRows = 16;
-
 // (c x a + 127) / 255 for each colour of count straight blue, green, red, alpha pixels.
 void Premultiply(uint8_t* pixels, int count) {
     for (int i = 0; i < count; ++i, pixels += 4) {
@@ -25,6 +22,14 @@ void Premultiply(uint8_t* pixels, int count) {
         for (int c = 0; c < 3; ++c)
             pixels[c] = uint8_t((pixels[c] * a + 127) / 255);
     }
+}
+
+// A decoded row in sRGB, premultiplied where the picture has alpha.
+void FinishRow(const TColorTransform* transform, bool alpha, uint8_t* row, int width) {
+    if (transform)
+        transform->Apply(row, width);
+    if (alpha)
+        Premultiply(row, width);
 }
 
 } // namespace
@@ -76,10 +81,7 @@ public:
         while (FNext <= y) {
             uint8_t* row = Slot(FNext);
             FDecoder->ReadRows(&row, 1);
-            if (FTransform)
-                FTransform->Apply(row, FWidth);
-            if (FAlpha)
-                Premultiply(row, FWidth);
+            FinishRow(FTransform.get(), FAlpha, row, FWidth);
             ++FNext;
         }
         return Slot(y);
@@ -129,7 +131,6 @@ QImage TCodecImage::Decode(TPictureDecoder& decoder, QSize stored,
                            const std::function<bool(int)>& progress) const {
     const bool alpha = FHeader.Alpha;
     const TRowLayout layout = alpha ? TRowLayout::Bgra32 : TRowLayout::Bgr24;
-    const int bpp = BytesPerPixel(layout);
     const std::unique_ptr<TColorTransform> transform =
         TColorTransform::ToSrgb(FHeader.IccProfile, layout);
     decoder.Progress = progress;
@@ -139,28 +140,15 @@ QImage TCodecImage::Decode(TPictureDecoder& decoder, QSize stored,
     QImage image =
         AllocateImage(upright.width(), upright.height(),
                       alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_BGR888);
-    // Upright pictures are decoded in place; the others through a few rows on the side.
-    const bool inPlace = FHeader.Orientation == 1;
-    std::vector<uint8_t> chunk;
-    if (!inPlace)
-        chunk.resize(size_t(stored.width()) * size_t(bpp) * kChunkRows);
-    uint8_t* rows[kChunkRows];
-    for (int y = 0; y < stored.height(); y += kChunkRows) {
-        const int n = std::min(kChunkRows, stored.height() - y);
-        for (int i = 0; i < n; ++i)
-            rows[i] = inPlace ? image.scanLine(y + i)
-                              : chunk.data() + size_t(i) * size_t(stored.width()) * size_t(bpp);
-        decoder.ReadRows(rows, n);
-        for (int i = 0; i < n; ++i) {
-            if (transform)
-                transform->Apply(rows[i], stored.width());
-            if (alpha)
-                Premultiply(rows[i], stored.width());
-            if (!inPlace)
-                PlaceStoredRow(rows[i], y + i, stored, FHeader.Orientation, bpp, image.bits(),
-                               image.bytesPerLine());
-        }
-    }
+    DecodeUpright(
+        image, stored, FHeader.Orientation, BytesPerPixel(layout),
+        [&decoder](uint8_t* const* rows, int count) {
+            decoder.ReadRows(rows, count);
+            return true;
+        },
+        [&transform, alpha](uint8_t* row, int width) {
+            FinishRow(transform.get(), alpha, row, width);
+        });
     return image;
 }
 

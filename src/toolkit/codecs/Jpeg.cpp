@@ -1,7 +1,9 @@
 #include "toolkit/codecs/Jpeg.h"
 
+#include "toolkit/codecs/ColorProfile.h"
 #include "toolkit/codecs/DecodeProgress.h"
 #include "toolkit/codecs/JpegReader.h"
+#include "toolkit/codecs/Orientation.h"
 #include "toolkit/codecs/PictureFile.h"
 
 #include <QDir>
@@ -10,6 +12,36 @@
 #include <algorithm>
 #include <exception>
 #include <vector>
+
+// How a reader's rows reach sRGB: CMYK samples through a CMYK profile inside the reader (else
+// plainly), the rows of the others through their RGB or grey profile once decoded. A profile of
+// another colour space than the picture's is ignored.
+class TJPEGImage::TColour {
+public:
+    // After the reader's header was read, before it starts.
+    TColour(const TJPEGImage& owner, TJpegReader& reader) {
+        if (!owner.FCmyk) {
+            FRows = TColorTransform::ToSrgb(owner.FIccProfile, TRowLayout::Bgr24);
+            return;
+        }
+        FCmyk = TCmykTransform::ToSrgb(owner.FIccProfile, reader.CmykInverted());
+        if (FCmyk)
+            reader.SetCmykConverter(
+                [cmyk = FCmyk.get()](const uint8_t* from, uint8_t* to, int width) {
+                    cmyk->Apply(from, to, width);
+                });
+    }
+
+    // Converts a decoded row.
+    void Apply(uint8_t* row, int width) const {
+        if (FRows)
+            FRows->Apply(row, width);
+    }
+
+private:
+    std::unique_ptr<TColorTransform> FRows;
+    std::unique_ptr<TCmykTransform> FCmyk;
+};
 
 TJPEGImage::TJPEGImage() : FClock(SteadyMilliseconds) {}
 
@@ -21,6 +53,10 @@ void TJPEGImage::SetClock(TClock clock) {
 
 void TJPEGImage::SetMaxPixels(int64_t pixels) {
     FMaxPixels = std::clamp<int64_t>(pixels, 1, kMaxPicturePixels);
+}
+
+QSize TJPEGImage::StoredSize() const {
+    return OrientedSize(QSize(FWidth, FHeight), FOrientation);
 }
 
 QString TJPEGImage::DisplayName() const {
@@ -63,9 +99,14 @@ void TJPEGImage::LoadFromBytes(const QByteArray& data, const QString& name) {
                                   .arg(h));
     FData = data;
     FName = name;
-    FWidth = int(w);
-    FHeight = int(h);
+    FOrientation = ValidOrientation(reader.Orientation());
+    const QSize upright = OrientedSize(QSize(int(w), int(h)), FOrientation);
+    FWidth = upright.width();
+    FHeight = upright.height();
     FGrayscale = reader.ColorSpace() == TJpegReader::TColorSpace::Grayscale;
+    FCmyk = reader.ColorSpace() == TJpegReader::TColorSpace::Cmyk ||
+            reader.ColorSpace() == TJpegReader::TColorSpace::Ycck;
+    FIccProfile = reader.IccProfile();
     FImage = QImage();
 }
 
@@ -88,21 +129,25 @@ void TJPEGImage::DIBNeeded() {
             },
             FClock);
         reader.SetProgress([&throttle](int percent) { return throttle.Running(percent); });
-        bool ok = reader.ReadHeader() && reader.Start();
-        std::vector<uint8_t*> rows;
+        bool ok = reader.ReadHeader();
         if (ok) {
             try {
-                image = AllocateImage(FWidth, FHeight, QImage::Format_BGR888);
-                rows.resize(size_t(FHeight));
-                for (int y = 0; y < FHeight; ++y)
-                    rows[size_t(y)] = image.scanLine(y);
+                const TColour colour(*this, reader);
+                ok = reader.Start();
+                if (ok) {
+                    image = AllocateImage(FWidth, FHeight, QImage::Format_BGR888);
+                    ok = DecodeUpright(
+                        image, StoredSize(), FOrientation, 3,
+                        [&reader](uint8_t* const* rows, int count) {
+                            return reader.ReadRows(rows, count);
+                        },
+                        [&colour](uint8_t* row, int width) { colour.Apply(row, width); });
+                }
             } catch (...) {
                 raised = std::current_exception();
                 ok = false;
             }
         }
-        if (ok)
-            ok = reader.ReadRows(rows.data(), FHeight);
         if (!ok && !raised)
             raised = throttle.HandlerError;
         if (!ok && !raised)
@@ -147,6 +192,9 @@ std::unique_ptr<TGraphic> TJPEGImage::Clone() const {
     copy->FWidth = FWidth;
     copy->FHeight = FHeight;
     copy->FGrayscale = FGrayscale;
+    copy->FCmyk = FCmyk;
+    copy->FOrientation = FOrientation;
+    copy->FIccProfile = FIccProfile;
     copy->FImage = FImage;
     copy->FClock = FClock;
     copy->FMaxPixels = FMaxPixels;
@@ -154,14 +202,17 @@ std::unique_ptr<TGraphic> TJPEGImage::Clone() const {
     return copy;
 }
 
-// Rows decoded while they are read, kept in a small ring.
+// Rows of an upright picture decoded while they are read, kept in a small ring.
 class TJPEGImage::TStreamedRows : public TRowReader {
 public:
     explicit TStreamedRows(TJPEGImage* owner)
         : FOwner(owner), FReader(reinterpret_cast<const uint8_t*>(owner->FData.constData()),
                                  size_t(owner->FData.size()), owner->FMaxMemory),
           FRing(size_t(kRing) * size_t(owner->FWidth) * 3) {
-        if (!FReader.ReadHeader() || !FReader.Start())
+        if (!FReader.ReadHeader())
+            Fail();
+        FColour = std::make_unique<TColour>(*owner, FReader);
+        if (!FReader.Start())
             Fail();
     }
 
@@ -172,6 +223,7 @@ public:
             uint8_t* slot = Slot(FReader.NextRow());
             if (!FReader.ReadRows(&slot, 1))
                 Fail();
+            FColour->Apply(slot, FOwner->FWidth);
         }
         return Slot(y);
     }
@@ -188,6 +240,7 @@ private:
 
     TJPEGImage* FOwner;
     TJpegReader FReader;
+    std::unique_ptr<TColour> FColour;
     std::vector<uint8_t> FRing;
 };
 
@@ -196,5 +249,7 @@ std::unique_ptr<TRowReader> TJPEGImage::OpenRows() {
         return nullptr;
     if (!FImage.isNull())
         return nullptr; // decoded: used whole
+    if (FOrientation != 1)
+        return nullptr; // decoded whole, then turned
     return std::make_unique<TStreamedRows>(this);
 }

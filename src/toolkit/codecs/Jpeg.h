@@ -1,5 +1,7 @@
 // JPEG pictures on libjpeg-turbo: the file is read and its header parsed when the picture is
-// loaded; the pixels are decoded when the picture is first drawn, with progress events.
+// loaded; the pixels are decoded when the picture is first drawn, with progress events. The
+// picture is upright (the EXIF orientation is applied) and in sRGB (an embedded ICC profile that
+// is not sRGB is converted; CMYK samples go through a CMYK profile where the file has one).
 #pragma once
 
 #include "toolkit/Graphics.h"
@@ -7,6 +9,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
@@ -23,20 +26,22 @@ public:
     TJPEGImage();
     ~TJPEGImage() override;
 
+    // The upright size.
     int Width() const override { return FWidth; }
     int Height() const override { return FHeight; }
 
-    // Reads the whole file and parses its header (size, colour space). A damaged header, a
-    // 12-bit file or a size above the pixel limit raise an error naming the file; the pixel
-    // data is only checked when it is decoded.
+    // Reads the whole file and parses its header (size, colour space, orientation, profile). A
+    // damaged header, a 12-bit file or a size above the pixel limit raise an error naming the
+    // file; the pixel data (and the profile) are only checked when it is decoded.
     void LoadFromFile(const QString& fileName) override;
     void LoadFromBytes(const QByteArray& data, const QString& name) override;
 
     // Decodes on the first call (see DIBNeeded), then draws the decoded picture.
     void Paint(QPainter& painter, const QRect& target) override;
     std::unique_ptr<TGraphic> Clone() const override;
-    // Rows decoded as they are read (with the same libjpeg settings, so the same pixels), without
-    // progress events; nullptr once the picture is decoded.
+    // Rows decoded as they are read (with the same libjpeg settings and colour conversion, so
+    // the same pixels), without progress events; nullptr for a picture not stored upright and
+    // once the picture is decoded.
     std::unique_ptr<TRowReader> OpenRows() override;
 
     // Decodes the pixels unless that was done already. Progress: starting with 0 percent,
@@ -46,11 +51,15 @@ public:
     // and leaves the picture undecoded.
     void DIBNeeded();
     bool Decoded() const override { return !FImage.isNull(); }
-    // The decoded picture (QImage::Format_BGR888); null before decoding.
+    // The decoded picture, upright (QImage::Format_BGR888); null before decoding.
     const QImage& Image() const { return FImage; }
     // Raw file bytes as loaded.
     const QByteArray& Data() const { return FData; }
     bool Grayscale() const { return FGrayscale; }
+    // The EXIF orientation (1..8, see Orientation.h) and the ICC profile (empty when none) the
+    // file records.
+    int Orientation() const { return FOrientation; }
+    const QByteArray& IccProfile() const { return FIccProfile; }
 
     // The clock behind the progress throttle (default: a steady clock).
     void SetClock(TClock clock);
@@ -61,13 +70,18 @@ public:
 
 private:
     class TStreamedRows;
+    class TColour;
+    QSize StoredSize() const;
     QString DisplayName() const;
     [[noreturn]] void Fail(const QString& what) const;
 
     QByteArray FData;
     QString FName;
-    int FWidth = 0, FHeight = 0;
+    int FWidth = 0, FHeight = 0; // upright
     bool FGrayscale = false;
+    bool FCmyk = false;
+    int FOrientation = 1;
+    QByteArray FIccProfile;
     QImage FImage;
     TClock FClock;
     int64_t FMaxPixels = kMaxPicturePixels;

@@ -1,8 +1,11 @@
 #include "toolkit/codecs/JpegReader.h"
 
+#include "toolkit/codecs/Exif.h"
+
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -15,6 +18,9 @@ namespace {
 constexpr int kMaxScans = 1000;
 // Rows of the CMYK conversion buffer handed to libjpeg per call.
 constexpr int kCmykRows = 16;
+// The markers kept while the header is read: EXIF (APP1) and ICC profile (APP2) segments.
+constexpr int kExifMarker = JPEG_APP0 + 1, kIccMarker = JPEG_APP0 + 2;
+constexpr unsigned kMaxMarkerLength = 0xFFFF;
 
 } // namespace
 
@@ -37,6 +43,9 @@ struct TJpegReader::TState {
     bool Cmyk = false, Inverted = false;
     std::vector<JSAMPLE> CmykBuffer;
     std::vector<JSAMPROW> CmykRows;
+    TJpegReader::TCmykConverter CmykConverter;
+    int Orientation = 1;
+    QByteArray IccProfile;
 
     TState() {
         std::memset(&Info, 0, sizeof Info);
@@ -115,7 +124,19 @@ bool HeaderOf(TState* s) {
     if (s->MaxMemory > 0)
         s->Info.mem->max_memory_to_use = long(s->MaxMemory);
     jpeg_mem_src(&s->Info, s->Data, static_cast<unsigned long>(s->Size));
+    jpeg_save_markers(&s->Info, kExifMarker, kMaxMarkerLength);
+    jpeg_save_markers(&s->Info, kIccMarker, kMaxMarkerLength);
     jpeg_read_header(&s->Info, TRUE);
+    return true;
+}
+
+// libjpeg-turbo puts the profile of the APP2 markers together (malloc'ed, for the caller to
+// free); damaged markers give none.
+bool IccOf(TState* s, JOCTET** data, unsigned* size) {
+    if (setjmp(s->Jump))
+        return false;
+    if (!jpeg_read_icc_profile(&s->Info, data, size))
+        *data = nullptr;
     return true;
 }
 
@@ -155,6 +176,10 @@ bool RowsOf(TState* s, uint8_t* const* rows, int count) {
         for (JDIMENSION i = 0; i < n; ++i, ++done) {
             const JSAMPLE* from = s->CmykRows[i];
             JSAMPLE* to = rows[done];
+            if (s->CmykConverter) {
+                s->CmykConverter(from, to, int(width));
+                continue;
+            }
             for (JDIMENSION x = 0; x < width; ++x, from += 4, to += 3) {
                 const unsigned k = s->Inverted ? from[3] : 255u - from[3];
                 for (int ch = 0; ch < 3; ++ch) {
@@ -182,7 +207,26 @@ TJpegReader::TJpegReader(const uint8_t* data, size_t size, int64_t maxMemory)
 TJpegReader::~TJpegReader() = default;
 
 bool TJpegReader::ReadHeader() {
-    return HeaderOf(FState.get());
+    TState* s = FState.get();
+    if (!HeaderOf(s))
+        return false;
+    s->Orientation = 1;
+    static const char kExif[6] = {'E', 'x', 'i', 'f', '\0', '\0'};
+    for (jpeg_saved_marker_ptr m = s->Info.marker_list; m; m = m->next) {
+        if (m->marker == kExifMarker && m->data_length >= sizeof kExif &&
+            std::memcmp(m->data, kExif, sizeof kExif) == 0) {
+            s->Orientation = ExifOrientation(m->data, m->data_length);
+            break;
+        }
+    }
+    JOCTET* icc = nullptr;
+    unsigned iccSize = 0;
+    if (IccOf(s, &icc, &iccSize) && icc)
+        s->IccProfile = QByteArray(reinterpret_cast<const char*>(icc), qsizetype(iccSize));
+    else
+        s->Failure = TFailure::None; // a profile that cannot be read is no profile
+    std::free(icc);
+    return true;
 }
 
 int TJpegReader::Width() const {
@@ -216,6 +260,22 @@ TJpegReader::TColorSpace TJpegReader::ColorSpace() const {
     default:
         return TColorSpace::Other;
     }
+}
+
+int TJpegReader::Orientation() const {
+    return FState->Orientation;
+}
+
+const QByteArray& TJpegReader::IccProfile() const {
+    return FState->IccProfile;
+}
+
+bool TJpegReader::CmykInverted() const {
+    return FState->Info.saw_Adobe_marker;
+}
+
+void TJpegReader::SetCmykConverter(TCmykConverter converter) {
+    FState->CmykConverter = std::move(converter);
 }
 
 void TJpegReader::SetProgress(std::function<bool(int percent)> progress) {

@@ -1,8 +1,10 @@
-// The one libjpeg-turbo decoder of the program: a JPEG file's header, then its rows on demand,
-// top to bottom, as 24-bit blue, green, red. The JPEG picture class decodes all rows into its
-// bitmap through it; the streaming composition takes them one at a time while it resamples.
+// The one libjpeg-turbo decoder of the program: a JPEG file's header (with its EXIF orientation
+// and ICC profile), then its rows on demand, top to bottom as stored, as 24-bit blue, green, red.
+// The JPEG picture class decodes all rows into its bitmap through it; the streaming composition
+// takes them one at a time while it resamples.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
@@ -35,6 +37,20 @@ public:
     int Components() const;
     int Precision() const; // bits per sample as the header says, also when it was refused
     TColorSpace ColorSpace() const;
+    // The orientation of the first EXIF block (APP1), 1..8 (see Orientation.h); 1 without one.
+    int Orientation() const;
+    // The ICC profile of the APP2 markers put together; empty without one or when the markers
+    // are damaged.
+    const QByteArray& IccProfile() const;
+    // CMYK and YCCK pictures: the samples are stored as 255 - ink (Adobe's way, which its marker
+    // says).
+    bool CmykInverted() const;
+
+    // CMYK and YCCK pictures: converts a row of width C, M, Y, K samples as stored (see
+    // CmykInverted) into blue, green, red instead of the plain conversion. Must not throw. Set
+    // before Start().
+    using TCmykConverter = std::function<void(const uint8_t* cmyk, uint8_t* bgr, int width)>;
+    void SetCmykConverter(TCmykConverter converter);
 
     // Called while decoding with the whole percentage done so far (all scans counted); returning
     // false stops decoding with TFailure::Stopped. Must not throw. Set before Start().
@@ -44,8 +60,9 @@ public:
     // taken as damaged.
     bool Start();
     // Decodes the next count rows into rows[0 .. count), each Width() x 3 bytes: blue, green, red.
-    // CMYK and YCCK pictures are converted (the inverted form Adobe writes is recognised). Data
-    // that ends early is a failure, not grey rows. False on failure.
+    // CMYK and YCCK pictures are converted (the inverted form Adobe writes is recognised) by the
+    // converter set, else plainly (each colour times the black's complement). Data that ends
+    // early is a failure, not grey rows. False on failure.
     bool ReadRows(uint8_t* const* rows, int count);
     int NextRow() const; // the row ReadRows decodes next
 

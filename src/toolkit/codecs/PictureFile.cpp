@@ -8,10 +8,24 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+std::mutex gHookMutex;
+std::function<void(const QString&)> gReadHook;
+
+void RunReadHook(const QString& fileName) {
+    std::function<void(const QString&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(gHookMutex);
+        hook = gReadHook;
+    }
+    if (hook)
+        hook(fileName);
+}
 
 QString Shown(const QString& fileName) {
     return QDir::toNativeSeparators(fileName);
@@ -25,6 +39,7 @@ QString ErrnoText(int error) {
 class TPictureFileHandle {
 public:
     explicit TPictureFileHandle(const QString& fileName) : FName(fileName) {
+        RunReadHook(fileName);
         // O_NONBLOCK: opening a FIFO would otherwise wait for a writer.
         FFd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (FFd < 0)
@@ -95,4 +110,9 @@ QByteArray ReadPictureFile(const QString& fileName, int64_t maxBytes) {
 QByteArray ReadPictureHead(const QString& fileName, int bytes) {
     TPictureFileHandle file(fileName);
     return file.Read(bytes);
+}
+
+void SetPictureReadHook(std::function<void(const QString& fileName)> hook) {
+    std::lock_guard<std::mutex> lock(gHookMutex);
+    gReadHook = std::move(hook);
 }

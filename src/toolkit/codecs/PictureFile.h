@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 // Largest picture file read whole: a 32-bit BMP of kMaxPicturePixels and its headers.
 constexpr int64_t kMaxPictureFileBytes = (int64_t(1) << 30) + (int64_t(1) << 20);
@@ -18,3 +19,7 @@ QByteArray ReadPictureFile(const QString& fileName, int64_t maxBytes = kMaxPictu
 
 // The first bytes of the file (fewer when it is shorter), with the same checks.
 QByteArray ReadPictureHead(const QString& fileName, int bytes = 4096);
+
+// Tests: called with the file's name before a picture file is opened (to make a read that does
+// not return); an empty function removes it.
+void SetPictureReadHook(std::function<void(const QString& fileName)> hook);

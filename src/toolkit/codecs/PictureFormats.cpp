@@ -2,10 +2,14 @@
 
 #include "toolkit/codecs/AvifCodec.h"
 #include "toolkit/codecs/CodecImage.h"
+#include "toolkit/codecs/GifCodec.h"
 #include "toolkit/codecs/HeifCodec.h"
 #include "toolkit/codecs/Icon.h"
 #include "toolkit/codecs/Jpeg.h"
 #include "toolkit/codecs/JxlCodec.h"
+#include "toolkit/codecs/PngCodec.h"
+#include "toolkit/codecs/SvgImage.h"
+#include "toolkit/codecs/TiffCodec.h"
 #include "toolkit/codecs/WebPCodec.h"
 #include "toolkit/metafile/Metafile.h"
 
@@ -133,12 +137,13 @@ template <class T> std::unique_ptr<TGraphic> Make() {
     return std::make_unique<T>();
 }
 
-std::unique_ptr<TGraphic> MakeMetafile() {
-    return CreateMetafileGraphic();
-}
-
+// A picture of today's formats: the generic picture over the format's codec.
 template <const TCodec& (*Codec)()> std::unique_ptr<TGraphic> MakeCodecImage() {
     return std::make_unique<TCodecImage>(Codec());
+}
+
+std::unique_ptr<TGraphic> MakeMetafile() {
+    return CreateMetafileGraphic();
 }
 
 std::vector<TPictureFormat> MakeFormats() {
@@ -149,8 +154,13 @@ std::vector<TPictureFormat> MakeFormats() {
         {"ICO", {QStringLiteral("ico")}, &IsIcon, &Make<TIcon>},
         {"EMF", {QStringLiteral("emf")}, &IsEmf, &MakeMetafile},
         {"WMF", {QStringLiteral("wmf")}, &IsPlaceableWmf, &MakeMetafile},
-        // Today's formats join here, each with its codec (see PictureDecoder.h), e.g.
-        // {"PNG", {QStringLiteral("png"), QStringLiteral("apng")}, &IsPng, &MakePng},
+        // Today's formats, each with its codec (see PictureDecoder.h).
+        {"PNG", {QStringLiteral("png"), QStringLiteral("apng")}, &IsPng, &MakeCodecImage<PngCodec>},
+        {"GIF", {QStringLiteral("gif")}, &IsGif, &MakeCodecImage<GifCodec>},
+        {"TIFF",
+         {QStringLiteral("tif"), QStringLiteral("tiff")},
+         &IsTiff,
+         &MakeCodecImage<TiffCodec>},
         {"WebP", {QStringLiteral("webp")}, &IsWebP, &MakeCodecImage<WebPCodec>},
         {"AVIF", {QStringLiteral("avif")}, &IsAvif, &MakeCodecImage<AvifCodec>},
         {"HEIF",
@@ -158,12 +168,11 @@ std::vector<TPictureFormat> MakeFormats() {
          &IsHeif,
          &MakeCodecImage<HeifCodec>},
         {"JPEG XL", {QStringLiteral("jxl")}, &IsJxl, &MakeCodecImage<JxlCodec>},
+        // SVG is drawn, not decoded: a graphic of its own. Gzip-compressed SVG matches no
+        // signature, so its extension (svg, svgz) decides, as for any file without one.
+        {"SVG", {QStringLiteral("svg"), QStringLiteral("svgz")}, &IsSvg, &Make<TSvgImage>},
     };
 }
-
-// Signatures of formats known by name before their readers join the table, so that a file in
-// one of them is not taken for what its extension says.
-[[maybe_unused]] const auto kFutureSignatures = {&IsPng, &IsGif, &IsTiff, &IsSvg};
 
 } // namespace
 

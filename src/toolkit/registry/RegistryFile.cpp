@@ -1,351 +1,383 @@
+// The registry file on disk: cached loads, atomic saves, the folder lock and held changes.
 #include "toolkit/registry/RegistryFile.h"
-#include "toolkit/SysUtils.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QStringDecoder>
+#include <QThread>
 
-#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <list>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-const QLatin1String kBinaryPrefix("@Binary(");
+constexpr int kLockWaitMs = 10000;
+constexpr int kCachedFiles = 8;
+constexpr int kMaxLinks = 40; // as the kernel's limit on links followed in one path
 
-QString Hex2(char16_t code) {
-    return QStringLiteral("%1").arg(unsigned(code), 2, 16, QLatin1Char('0')).toUpper();
+std::atomic<int> gParses{0};
+std::atomic<int> gWrites{0};
+
+QByteArray Native(const QString& path) {
+    return QFile::encodeName(path);
 }
 
-bool IsControl(QChar c) {
-    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+QString Shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
 }
 
-// %HH, or %uHHHH beyond Latin-1.
-QString PercentEscape(QChar c) {
-    if (c.unicode() < 0x100)
-        return QLatin1Char('%') + Hex2(c.unicode());
-    return QStringLiteral("%u") +
-           QStringLiteral("%1").arg(unsigned(c.unicode()), 4, 16, QLatin1Char('0')).toUpper();
+QString ErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// The hexadecimal number of count digits at text[from], or -1.
-int HexNumber(QStringView text, qsizetype from, int count) {
-    if (from + count > text.size())
-        return -1;
-    int value = 0;
-    for (int i = 0; i < count; ++i) {
-        const int digit = HexDigitValue(text[from + i]);
-        if (digit < 0)
-            return -1;
-        value = value * 16 + digit;
-    }
-    return value;
+QString FolderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return QStringLiteral(".");
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
 }
 
-QString EscapeName(const QString& name) {
-    QString out;
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        const QChar c = name[i];
-        const bool edgeSpace = c.isSpace() && (i == 0 || i == name.size() - 1);
-        if (IsControl(c) || edgeSpace || QStringView(u"%=[];#\"\\").contains(c))
-            out += PercentEscape(c);
-        else
-            out += c;
-    }
-    return out;
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-QString UnescapeName(QStringView text) {
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        int code = -1;
-        int length = 0; // of the escape after "%"
-        if (text[i] == QLatin1Char('%')) {
-            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('u')) {
-                code = HexNumber(text, i + 2, 4);
-                length = 5;
-            } else {
-                code = HexNumber(text, i + 1, 2);
-                length = 2;
+// Holds an exclusive lock on a folder while the files in it are read and rewritten. The lock
+// is the folder's own (flock on the open folder), so no lock file is left behind or synced.
+class FolderLock {
+public:
+    explicit FolderLock(const QString& dir)
+        : FFd(::open(Native(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (FFd < 0)
+            return;
+        QDeadlineTimer deadline(kLockWaitMs);
+        while (::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
+                ::close(FFd);
+                FFd = -1;
+                return;
             }
-        }
-        // Half of a surrogate pair is no character: such an escape stays as written.
-        if (code < 0 || QChar::isSurrogate(char32_t(code))) {
-            out += text[i];
-            continue;
-        }
-        out += QChar(char16_t(code));
-        i += length;
-    }
-    return out;
-}
-
-QString EscapeText(const QString& text) {
-    QString out;
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case '\\':
-            out += QLatin1String("\\\\");
-            break;
-        case '\n':
-            out += QLatin1String("\\n");
-            break;
-        case '\r':
-            out += QLatin1String("\\r");
-            break;
-        case '\t':
-            out += QLatin1String("\\t");
-            break;
-        case '"':
-            out += QLatin1String("\\\"");
-            break;
-        default:
-            if (IsControl(c))
-                out += QLatin1String("\\x") + Hex2(c.unicode());
-            else
-                out += c;
+            QThread::msleep(5);
         }
     }
-    // Reading trims blanks around the value: quotes keep those that belong to it.
-    const bool quote = !text.isEmpty() && (text.front().isSpace() || text.back().isSpace() ||
-                                           text.front() == QLatin1Char('@'));
-    return quote ? QLatin1Char('"') + out + QLatin1Char('"') : out;
+    ~FolderLock() {
+        if (FFd >= 0)
+            ::close(FFd); // closing releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Locked() const { return FFd >= 0; }
+
+private:
+    int FFd;
+};
+
+// The new file written beside target is ".<name>.XXXXXX".
+QString TemporaryPrefix(const QString& target) {
+    return QStringLiteral(".") + target.mid(target.lastIndexOf(QLatin1Char('/')) + 1) +
+           QLatin1Char('.');
+}
+constexpr int kTemporarySuffix = 6;
+
+// Removes the new files that writers of target left behind when they were killed. Only under
+// the folder's lock, which every writer holds while its new file exists.
+void RemoveStaleTemporaries(const QString& target) {
+    const QString dir = FolderOf(target);
+    const QString prefix = TemporaryPrefix(target);
+    const QStringList entries = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& entry : entries) {
+        if (entry.startsWith(prefix) && entry.size() == prefix.size() + kTemporarySuffix)
+            ::unlink(Native(dir + QLatin1Char('/') + entry).constData());
+    }
 }
 
-QString UnescapeText(QStringView text) {
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != QLatin1Char('\\') || i + 1 >= text.size()) {
-            out += text[i];
-            continue;
+// Writes content to a new file beside target and renames it over target. On success the new
+// file is left open in *fd.
+bool WriteAndRename(const QString& target, const QByteArray& content, int* fd, QString* why) {
+    const QString dir = FolderOf(target);
+    QByteArray temp = Native(dir + QLatin1Char('/') + TemporaryPrefix(target) +
+                             QString(kTemporarySuffix, QLatin1Char('X')));
+    *fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    int error = *fd < 0 ? errno : 0;
+    if (error == 0) {
+        struct stat old {};
+        const bool replaces =
+            ::lstat(Native(target).constData(), &old) == 0 && S_ISREG(old.st_mode);
+        if (::fchmod(*fd, replaces ? old.st_mode & 07777 : 0600) != 0)
+            error = errno;
+    }
+    for (qsizetype done = 0; error == 0 && done < content.size();) {
+        const ssize_t n = ::write(*fd, content.constData() + done, size_t(content.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n == 0)
+            error = ENOSPC;
+        else if (errno != EINTR)
+            error = errno; // a disk that is full, a size limit
+    }
+    if (error == 0 && ::fsync(*fd) != 0)
+        error = errno;
+    if (error == 0 && ::rename(temp.constData(), Native(target).constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            ::unlink(temp.constData());
         }
-        const QChar next = text[i + 1];
-        switch (next.unicode()) {
-        case '\\':
-        case '"':
-            out += next;
-            ++i;
-            break;
-        case 'n':
-            out += QLatin1Char('\n');
-            ++i;
-            break;
-        case 'r':
-            out += QLatin1Char('\r');
-            ++i;
-            break;
-        case 't':
-            out += QLatin1Char('\t');
-            ++i;
-            break;
-        case 'x':
-            if (i + 3 < text.size() && HexDigitValue(text[i + 2]) >= 0 &&
-                HexDigitValue(text[i + 3]) >= 0) {
-                out +=
-                    QChar(char16_t(HexDigitValue(text[i + 2]) * 16 + HexDigitValue(text[i + 3])));
-                i += 3;
-                break;
-            }
-            [[fallthrough]];
-        default:
-            out += text[i]; // an unknown escape stays as written
-        }
+        *fd = -1;
+        if (why)
+            *why =
+                QStringLiteral("%1 could not be written (%2)").arg(Shown(target), ErrorText(error));
+        return false;
     }
-    return out;
+    SyncFolder(dir);
+    ++gWrites;
+    return true;
 }
 
-TRegFileValue ParseValue(QStringView text) {
-    TRegFileValue value;
-    if (text.size() >= 2 && text.front() == QLatin1Char('"') && text.back() == QLatin1Char('"')) {
-        value.Text = UnescapeText(text.mid(1, text.size() - 2));
-        return value;
-    }
-    // A value of unknown type is kept as written, which only text without control characters
-    // can be; anything else is read as a string.
-    if (text.startsWith(QLatin1Char('@')) && std::none_of(text.begin(), text.end(), IsControl)) {
-        if (text.startsWith(kBinaryPrefix) && text.endsWith(QLatin1Char(')'))) {
-            const QStringView hex =
-                text.mid(kBinaryPrefix.size(), text.size() - kBinaryPrefix.size() - 1);
-            bool valid = hex.size() % 2 == 0;
-            for (qsizetype i = 0; valid && i < hex.size(); ++i)
-                valid = HexDigitValue(hex[i]) >= 0;
-            if (valid) {
-                value.Type = TRegFileValue::Kind::Binary;
-                value.Bytes = QByteArray::fromHex(hex.toLatin1());
-                return value;
-            }
-        }
-        value.Type = TRegFileValue::Kind::Other;
-        value.Text = text.toString();
-        return value;
-    }
-    value.Text = UnescapeText(text);
-    return value;
-}
-
-QString SerializeValue(const TRegFileValue& value) {
-    switch (value.Type) {
-    case TRegFileValue::Kind::Binary:
-        return kBinaryPrefix + QString::fromLatin1(value.Bytes.toHex()) + QLatin1Char(')');
-    case TRegFileValue::Kind::Other:
-        return value.Text;
-    case TRegFileValue::Kind::String:
-        break;
-    }
-    return EscapeText(value.Text);
-}
-
-QString SectionHeader(const QString& path) {
-    QStringList parts = path.split(QLatin1Char('\\'));
-    for (QString& part : parts)
-        part = EscapeName(part);
-    return QLatin1Char('[') + parts.join(QLatin1Char('\\')) + QLatin1Char(']');
-}
-
-QString ParseSectionPath(QStringView inner) {
-    QStringList parts;
-    for (const QStringView part : inner.split(QLatin1Char('\\'))) {
-        if (!part.trimmed().isEmpty())
-            parts << UnescapeName(part.trimmed());
-    }
-    return parts.join(QLatin1Char('\\'));
+std::shared_ptr<const TRegFileSnapshot> EmptySnapshot() {
+    return std::make_shared<const TRegFileSnapshot>();
 }
 
 } // namespace
 
-bool TRegFileData::operator==(const TRegFileData& other) const {
-    auto normal = [](QMap<QString, QMap<QString, TRegFileValue>> sections) {
-        sections[QString()];
-        return sections;
-    };
-    return normal(Sections) == normal(other.Sections);
-}
-
-TRegFileData ParseRegFile(const QByteArray& text) {
-    TRegFileData data;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString decoded = decoder(text);
-    if (decoder.hasError())
-        data.Damaged = true;
-    if (decoded.startsWith(QChar(0xFEFF)))
-        decoded.remove(0, 1);
-    if (decoded.contains(QChar(0)))
-        data.Damaged = true;
-    QString section;
-    bool placing = true; // false after a broken section header: its lines have no home
-    for (const QStringView rawLine : QStringView(decoded).split(QLatin1Char('\n'))) {
-        const QStringView line = rawLine.trimmed();
-        if (line.isEmpty() || line.front() == QLatin1Char(';') || line.front() == QLatin1Char('#'))
-            continue;
-        if (line.front() == QLatin1Char('[')) {
-            if (line.back() != QLatin1Char(']')) {
-                data.Damaged = true;
-                placing = false;
-                continue;
-            }
-            section = ParseSectionPath(line.mid(1, line.size() - 2));
-            placing = true;
-            data.Sections[section]; // a section without values is still a subkey
-            continue;
+// The snapshots of the files read or written last, found again by the identity of the file.
+class TRegFileCache {
+public:
+    static std::shared_ptr<const TRegFileSnapshot> Find(const QString& path) {
+        const std::lock_guard<std::mutex> lock(FMutex);
+        for (const auto& [cachedPath, snapshot] : FEntries) {
+            if (cachedPath == path)
+                return snapshot;
         }
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        const QString name = eq > 0 ? UnescapeName(line.left(eq).trimmed()) : QString();
-        if (name.isEmpty() || name.contains(QLatin1Char('\\')) || name.contains(QLatin1Char('/'))) {
-            data.Damaged = true;
-            continue;
+        return nullptr;
+    }
+
+    static void Store(const QString& path, std::shared_ptr<const TRegFileSnapshot> snapshot) {
+        const std::lock_guard<std::mutex> lock(FMutex);
+        FEntries.remove_if([&path](const auto& entry) { return entry.first == path; });
+        FEntries.emplace_front(path, std::move(snapshot));
+        if (FEntries.size() > size_t(kCachedFiles))
+            FEntries.pop_back();
+    }
+
+    static bool Matches(const TRegFileSnapshot& snapshot, const struct stat& info) {
+        return snapshot.FFd >= 0 && snapshot.FDevice == info.st_dev &&
+               snapshot.FInode == info.st_ino && snapshot.FSize == info.st_size &&
+               SameTime(snapshot.FModified, info.st_mtim) &&
+               SameTime(snapshot.FChanged, info.st_ctim);
+    }
+
+    // The snapshot keeps fd, the open file, from now on.
+    static void Identify(TRegFileSnapshot& snapshot, int fd, const struct stat& info) {
+        snapshot.FFd = fd;
+        snapshot.FDevice = info.st_dev;
+        snapshot.FInode = info.st_ino;
+        snapshot.FSize = info.st_size;
+        snapshot.FModified = info.st_mtim;
+        snapshot.FChanged = info.st_ctim;
+    }
+
+    // Reads the file as it is now. Its text is parsed unless it is the one already cached.
+    static std::shared_ptr<const TRegFileSnapshot> Read(const QString& path, QString* why) {
+        auto fail = [&](const QString& reason) {
+            if (why)
+                *why = QStringLiteral("%1 cannot be read: %2").arg(Shown(path), reason);
+            return nullptr;
+        };
+        // Not blocking: a FIFO or a device in the file's place must not stop the program.
+        const int fd =
+            ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            return errno == ENOENT ? EmptySnapshot() : fail(ErrorText(errno));
+        auto snapshot = std::make_shared<TRegFileSnapshot>();
+        struct stat info {};
+        const int statError = ::fstat(fd, &info) != 0 ? errno : 0;
+        Identify(*snapshot, fd, info); // closed with the snapshot from here on
+        if (statError != 0)
+            return fail(ErrorText(statError));
+        if (!S_ISREG(info.st_mode))
+            return fail(QStringLiteral("not a regular file"));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0)
+                snapshot->Raw.append(buffer, n);
+            else if (n == 0)
+                break;
+            else if (errno != EINTR)
+                return fail(ErrorText(errno));
         }
-        if (!placing)
-            continue;
-        data.Sections[section][name] = ParseValue(line.mid(eq + 1).trimmed());
+        const auto cached = Find(path);
+        if (cached && cached->Raw == snapshot->Raw) {
+            snapshot->Data = cached->Data;
+        } else {
+            snapshot->Data = ParseRegFile(snapshot->Raw);
+            ++gParses;
+        }
+        Store(path, snapshot);
+        return snapshot;
     }
-    return data;
+
+private:
+    static inline std::mutex FMutex;
+    static inline std::list<std::pair<QString, std::shared_ptr<const TRegFileSnapshot>>> FEntries;
+};
+
+TRegFileSnapshot::~TRegFileSnapshot() {
+    if (FFd >= 0)
+        ::close(FFd);
 }
 
-QByteArray SerializeRegFile(const TRegFileData& data) {
-    QString out;
-    auto writeValues = [&out](const QMap<QString, TRegFileValue>& values) {
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
-            out += EscapeName(it.key()) + QLatin1Char('=') + SerializeValue(it.value()) +
-                   QLatin1Char('\n');
-    };
-    if (data.Sections.contains(QString()))
-        writeValues(data.Sections.value(QString()));
-    for (auto it = data.Sections.cbegin(); it != data.Sections.cend(); ++it) {
-        if (it.key().isEmpty())
-            continue;
-        if (!out.isEmpty())
-            out += QLatin1Char('\n');
-        out += SectionHeader(it.key()) + QLatin1Char('\n');
-        writeValues(it.value());
+void TRegFileEdit::ApplyTo(TRegFileData& data) const {
+    switch (What) {
+    case Kind::SetValue:
+        data.Sections[Section][Name] = Value;
+        break;
+    case Kind::DeleteValue: {
+        const auto section = data.Sections.find(Section);
+        if (section != data.Sections.end())
+            section->remove(Name);
+        break;
     }
-    return out.toUtf8();
+    case Kind::AddSection:
+        if (!data.HasSection(Section))
+            data.Sections[Section];
+        break;
+    case Kind::DeleteTree:
+        data.RemoveTree(Section);
+        break;
+    }
 }
 
-bool LoadRegFile(const QString& path, TRegFileData* data, QByteArray* raw, QString* why) {
-    QFile file(path);
-    if (!file.exists()) {
-        *data = TRegFileData();
-        if (raw)
-            raw->clear();
-        return true;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (why)
-            *why = QStringLiteral("%1 cannot be read: %2")
-                       .arg(QDir::toNativeSeparators(path), file.errorString());
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (why)
-            *why = QStringLiteral("%1 cannot be read: %2")
-                       .arg(QDir::toNativeSeparators(path), file.errorString());
-        return false;
-    }
-    *data = ParseRegFile(bytes);
-    if (raw)
-        *raw = bytes;
-    return true;
+std::shared_ptr<const TRegFileSnapshot> LoadRegFile(const QString& path, QString* why) {
+    struct stat info {};
+    if (::stat(Native(path).constData(), &info) != 0)
+        return EmptySnapshot(); // missing, or nothing this user can see
+    const auto cached = TRegFileCache::Find(path);
+    if (cached && TRegFileCache::Matches(*cached, info))
+        return cached;
+    return TRegFileCache::Read(path, why);
 }
 
-bool SaveFileAtomically(const QString& path, const QByteArray& content, QString* why) {
-    QSaveFile file(path);
-    QString reason;
-    // Unbuffered, so that a write that runs short (disk full, size limit) is seen by the write
-    // call itself and the cut-off file is never renamed over the old one.
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    if (!ok) {
-        reason = file.errorString();
-    } else if (errno = 0; file.write(content) != content.size()) {
-        // A short write leaves no error on the device; the failed system call's errno tells.
-        reason = file.error() != QFileDevice::NoError
-                     ? file.errorString()
-                     : QString::fromLocal8Bit(std::strerror(errno != 0 ? errno : ENOSPC));
-        file.cancelWriting();
-        ok = false;
-    } else if (!file.commit()) { // commit syncs the new file before the rename
-        reason = file.errorString();
-        ok = false;
+QString RegFileTarget(const QString& path) {
+    QString current = path;
+    for (int hops = 0; hops < kMaxLinks; ++hops) {
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(Native(current).constData(), buffer, sizeof buffer);
+        if (n < 0 || size_t(n) >= sizeof buffer)
+            break; // not a link (or a missing file): the end
+        const QString link = QFile::decodeName(QByteArray(buffer, n));
+        current =
+            link.startsWith(QLatin1Char('/')) ? link : FolderOf(current) + QLatin1Char('/') + link;
     }
-    if (!ok) {
-        if (why)
-            *why = QStringLiteral("%1 could not be written (%2)")
-                       .arg(QDir::toNativeSeparators(path), reason);
+    return current;
+}
+
+bool SaveFileAtomically(const QString& path, const QByteArray& content, TLinkPolicy links,
+                        QString* why) {
+    int fd = -1;
+    if (!WriteAndRename(links == TLinkPolicy::WriteTarget ? RegFileTarget(path) : path, content,
+                        &fd, why))
         return false;
-    }
-    SyncFolder(QFileInfo(path).absolutePath());
+    ::close(fd);
     return true;
 }
 
 void SyncFolder(const QString& dir) {
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(Native(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
     }
+}
+
+TRegCommit CommitRegFileEdits(const QString& path, const QString& lockDir,
+                              const std::vector<TRegFileEdit>& edits, QString* why,
+                              std::shared_ptr<const TRegFileSnapshot>* result) {
+    auto applied = [&edits](const TRegFileData& data) {
+        TRegFileData changed = data;
+        for (const TRegFileEdit& edit : edits)
+            edit.ApplyTo(changed);
+        return changed;
+    };
+    std::shared_ptr<const TRegFileSnapshot> current = LoadRegFile(path, why);
+    if (!current)
+        return TRegCommit::CannotRead;
+    // Most saves write what is already there: answer those without the lock and the disk.
+    if (!current->Data.Damaged && applied(current->Data) == current->Data) {
+        if (result)
+            *result = current;
+        return TRegCommit::Done;
+    }
+    const FolderLock lock(lockDir);
+    if (!lock.Locked()) {
+        if (why)
+            *why = QStringLiteral("%1 is locked by another program").arg(Shown(lockDir));
+        return TRegCommit::Locked;
+    }
+    current = TRegFileCache::Read(path, why); // as it is now, under the lock
+    if (!current)
+        return TRegCommit::CannotRead;
+    auto written = std::make_shared<TRegFileSnapshot>();
+    written->Data = applied(current->Data);
+    if (!current->Data.Damaged && written->Data == current->Data) {
+        if (result)
+            *result = current;
+        return TRegCommit::Done;
+    }
+    if (current->Data.Damaged && !SaveFileAtomically(path + QLatin1String(".corrupt"), current->Raw,
+                                                     TLinkPolicy::ReplaceLink, why))
+        return TRegCommit::CannotWrite;
+    written->Data.Damaged = false;
+    written->Raw = SerializeRegFile(written->Data);
+    const QString target = RegFileTarget(path);
+    RemoveStaleTemporaries(target);
+    int fd = -1;
+    if (!WriteAndRename(target, written->Raw, &fd, why))
+        return TRegCommit::CannotWrite;
+    // What was written is what reading it would give: no need to parse it again.
+    struct stat info {};
+    ::fstat(fd, &info);
+    TRegFileCache::Identify(*written, fd, info);
+    TRegFileCache::Store(path, written);
+    if (result)
+        *result = written;
+    return TRegCommit::Done;
+}
+
+TRegFileBatch::TRegFileBatch(const QString& path, const QString& lockDir)
+    : FPath(path), FLockDir(lockDir) {
+    if (const auto snapshot = LoadRegFile(path, nullptr))
+        FView = snapshot->Data;
+}
+
+void TRegFileBatch::Apply(const TRegFileEdit& edit) {
+    edit.ApplyTo(FView);
+    FEdits.push_back(edit);
+}
+
+TRegCommit TRegFileBatch::Commit(QString* why) {
+    if (FEdits.empty())
+        return TRegCommit::Done;
+    const std::vector<TRegFileEdit> edits = std::move(FEdits);
+    FEdits.clear();
+    std::shared_ptr<const TRegFileSnapshot> now;
+    const TRegCommit rc = CommitRegFileEdits(FPath, FLockDir, edits, why, &now);
+    if (rc != TRegCommit::Done)
+        now = LoadRegFile(FPath, nullptr);
+    FView = now ? now->Data : TRegFileData();
+    return rc;
+}
+
+TRegFileStats RegFileStats() {
+    return {gParses.load(), gWrites.load()};
 }

@@ -119,6 +119,8 @@ void TColorBox::SetColorDialog(TColorDialogFunction dialog) {
 }
 
 void TColorBox::OnActivated(int index) {
+    // Every selection the user makes, by mouse, keyboard or wheel, is a click of the box.
+    emit Click();
     if (index == CustomIndex) {
         // The list already shows the custom entry; the dialog starts from the colour before.
         const TColor initial =

@@ -43,7 +43,8 @@ signals:
     void Change();
     // The list was closed.
     void CloseUp();
-    // The box was clicked.
+    // The box was pressed with the mouse, or the user selected an entry (by mouse, keyboard or
+    // wheel; before Change).
     void Click();
 
 protected:

@@ -1,9 +1,14 @@
 #include "toolkit/widgets/UpDown.h"
 
+#include "toolkit/SysUtils.h"
+
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QToolButton>
+
+#include <cmath>
+#include <limits>
 
 TUpDown::TUpDown(QWidget* parent) : QWidget(parent) {
     FUp = new QToolButton(this);
@@ -56,22 +61,14 @@ void TUpDown::SetPosition(int position) {
 }
 
 bool TUpDown::ParseNumber(const QString& text, int* value) {
-    const QString trimmed = text.trimmed();
-    bool ok = false;
-    int number = QLocale().toInt(trimmed, &ok);
-    if (!ok)
-        number = QLocale::c().toInt(trimmed, &ok);
-    if (!ok) {
-        // Digit grouping of another locale than the current one.
-        QString plain = trimmed;
-        plain.remove(QLatin1Char(',')).remove(QLatin1Char('.')).remove(QLatin1Char(' '));
-        plain.remove(QChar(0x00A0)).remove(QChar(0x202F)).remove(QLatin1Char('\''));
-        number = plain.toInt(&ok);
-        ok = ok && !plain.isEmpty();
-    }
-    if (ok && value)
-        *value = number;
-    return ok;
+    double number = 0;
+    if (!TryStrToFloat(text, number) || number != std::floor(number) ||
+        number < double(std::numeric_limits<int>::min()) ||
+        number > double(std::numeric_limits<int>::max()))
+        return false;
+    if (value)
+        *value = int(number);
+    return true;
 }
 
 void TUpDown::OnTextEdited(const QString& text) {

@@ -1,8 +1,8 @@
 // A pair of arrow buttons bound to an edit box: each press moves the position by one within
 // [Min, Max] (no wrap) and writes it into the edit box with the locale's digit grouping. Text typed
-// into the edit box that reads as a number (with or without grouping) becomes the position,
-// limited to the range; other text leaves the position as it was. The Up and Down keys in the
-// edit box press the buttons.
+// into the edit box that reads as a whole number in the locale (with or without grouping) becomes
+// the position, limited to the range; other text, a fraction included, leaves the position as it
+// was and stays in the box. The Up and Down keys in the edit box press the buttons.
 #pragma once
 
 #include <QWidget>
@@ -25,7 +25,8 @@ public:
     // Limits the value to the range, keeps it and writes it into the edit box.
     void SetPosition(int position);
 
-    // The number a text reads as, with or without the locale's digit grouping; false when none.
+    // The whole number a text reads as in the locale (TryStrToFloat); false for any other text,
+    // fractions and numbers beyond int included.
     static bool ParseNumber(const QString& text, int* value);
 
 signals:

@@ -1,6 +1,7 @@
-// JPEG pictures: decoding against a plain libjpeg decode kept here, the shared test files, damaged
-// and oversized input, and the progress events the drawing thread relies on.
+// JPEG pictures: decoding against a plain libjpeg decode (PlainJpeg.h), the shared test files,
+// damaged and oversized input, and the progress events the drawing thread relies on.
 #include "toolkit/codecs/Jpeg.h"
+#include "PlainJpeg.h"
 #include "support/TestSupport.h"
 #include "toolkit/Graphics.h"
 
@@ -9,133 +10,13 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <csetjmp>
-#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
-#include <jpeglib.h>
-
 namespace {
 
-// ---------------------------------------------------------------------------------------------
-// Plain libjpeg helpers (no C++ objects with destructors in the functions that call setjmp).
-
-struct PlainError {
-    jpeg_error_mgr Manager;
-    std::jmp_buf Jump;
-};
-
-void PlainErrorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<PlainError*>(cinfo->err)->Jump, 1);
-}
-
-// Decodes with libjpeg's defaults to RGB (or CMYK) rows, one scan line at a time.
-bool PlainDecode(const QByteArray* data, J_COLOR_SPACE space, int* w, int* h, int* channels,
-                 unsigned char** pixels, bool* adobe) {
-    jpeg_decompress_struct info;
-    PlainError err;
-    info.err = jpeg_std_error(&err.Manager);
-    err.Manager.error_exit = PlainErrorExit;
-    *pixels = nullptr;
-    if (setjmp(err.Jump)) {
-        jpeg_destroy_decompress(&info);
-        std::free(*pixels);
-        *pixels = nullptr;
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data->constData()),
-                 static_cast<unsigned long>(data->size()));
-    jpeg_read_header(&info, TRUE);
-    info.out_color_space = space;
-    jpeg_start_decompress(&info);
-    *w = int(info.output_width);
-    *h = int(info.output_height);
-    *channels = info.output_components;
-    *adobe = info.saw_Adobe_marker;
-    const size_t stride = size_t(*w) * size_t(*channels);
-    *pixels = static_cast<unsigned char*>(std::malloc(stride * size_t(*h)));
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = *pixels + stride * info.output_scanline;
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return true;
-}
-
-// The expected picture as 0xFFRRGGBB words: RGB decoded by libjpeg, CMYK converted plainly.
-std::vector<QRgb> Expected(const QByteArray& data, bool cmyk, int* w, int* h) {
-    unsigned char* px = nullptr;
-    int channels = 0;
-    bool adobe = false;
-    if (!PlainDecode(&data, cmyk ? JCS_CMYK : JCS_RGB, w, h, &channels, &px, &adobe))
-        throw std::runtime_error("plain decode failed");
-    std::vector<QRgb> out(size_t(*w) * size_t(*h));
-    for (size_t i = 0; i < out.size(); ++i) {
-        const unsigned char* p = px + i * size_t(channels);
-        if (!cmyk) {
-            out[i] = qRgb(p[0], p[1], p[2]);
-            continue;
-        }
-        int rgb[3];
-        for (int c = 0; c < 3; ++c) {
-            const int ink = adobe ? p[c] : 255 - p[c], k = adobe ? p[3] : 255 - p[3];
-            rgb[c] = (ink * k + 127) / 255;
-        }
-        out[i] = qRgb(rgb[0], rgb[1], rgb[2]);
-    }
-    std::free(px);
-    return out;
-}
-
-// Encodes a w x h test pattern (progressive on request) with libjpeg.
-bool PlainEncode(int w, int h, bool progressive, unsigned char** out, unsigned long* size) {
-    jpeg_compress_struct info;
-    PlainError err;
-    info.err = jpeg_std_error(&err.Manager);
-    err.Manager.error_exit = PlainErrorExit;
-    if (setjmp(err.Jump)) {
-        jpeg_destroy_compress(&info);
-        return false;
-    }
-    jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, out, size);
-    info.image_width = JDIMENSION(w);
-    info.image_height = JDIMENSION(h);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 80, TRUE);
-    if (progressive)
-        jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(size_t(w) * 3);
-    while (info.next_scanline < info.image_height) {
-        const int y = int(info.next_scanline);
-        for (int x = 0; x < w; ++x) {
-            row[size_t(x) * 3] = JSAMPLE((x * 7 + y) & 0xFF);
-            row[size_t(x) * 3 + 1] = JSAMPLE((y * 3) & 0xFF);
-            row[size_t(x) * 3 + 2] = JSAMPLE((x ^ y) & 0xFF);
-        }
-        JSAMPROW p = row.data();
-        jpeg_write_scanlines(&info, &p, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return true;
-}
-
-QByteArray Encode(int w, int h, bool progressive) {
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    if (!PlainEncode(w, h, progressive, &out, &size))
-        throw std::runtime_error("encode failed");
-    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
-    std::free(out);
-    return bytes;
-}
+using plainjpeg::Encode;
+using plainjpeg::Expected;
 
 QByteArray ReadAll(const QString& path) {
     QFile f(path);

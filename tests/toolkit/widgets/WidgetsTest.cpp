@@ -168,28 +168,45 @@ TEST(UpDownTest, StepsWithinTheRangeAndWritesTheEditBox) {
     QTest::keyClick(&edit, Qt::Key_Down);
     EXPECT_EQ(updown.Position(), 1);
 
-    // Typed text becomes the position when it reads as a number, grouped or not.
+    // Typed text becomes the position when it reads as a whole number, grouped or not; a
+    // fraction or other text leaves the position and stays in the box.
     edit.clear();
     QTest::keyClicks(&edit, "2.500");
     EXPECT_EQ(updown.Position(), 2500);
     edit.clear();
-    QTest::keyClicks(&edit, "1,250");
-    EXPECT_EQ(updown.Position(), 1250);
+    QTest::keyClicks(&edit, "1,25"); // "1" and "1," were whole numbers on the way
+    EXPECT_EQ(updown.Position(), 1);
+    EXPECT_EQ(edit.text(), "1,25");
+    QTest::keyClick(&edit, Qt::Key_Up); // steps from the position, not from the text
+    EXPECT_EQ(updown.Position(), 2);
     edit.clear();
     QTest::keyClicks(&edit, "abc");
-    EXPECT_EQ(updown.Position(), 1250);
+    EXPECT_EQ(updown.Position(), 2);
     QLocale::setDefault(QLocale::c());
 }
 
-TEST(UpDownTest, ParseNumber) {
-    int value = 0;
-    EXPECT_TRUE(TUpDown::ParseNumber(" 42 ", &value));
-    EXPECT_EQ(value, 42);
-    EXPECT_TRUE(TUpDown::ParseNumber("1 000", &value));
-    EXPECT_EQ(value, 1000);
-    EXPECT_FALSE(TUpDown::ParseNumber("", &value));
-    EXPECT_FALSE(TUpDown::ParseNumber("5 min", &value));
-    EXPECT_FALSE(TUpDown::ParseNumber(",", &value));
+TEST(UpDownTest, ParseNumberReadsWholeNumbersInTheLocale) {
+    struct Case {
+        QLocale Locale;
+        const char* Text;
+        int Value; // -1: no whole number
+    };
+    const QLocale en(QLocale::English, QLocale::UnitedStates);
+    const QLocale de(QLocale::German, QLocale::Germany);
+    const QLocale fr(QLocale::French, QLocale::France);
+    for (const Case& c :
+         {Case{en, " 42 ", 42}, Case{en, "1,000", 1000}, Case{en, "1.5", -1}, Case{en, "12.75", -1},
+          Case{en, "1,5", -1}, Case{en, "1,00", -1}, Case{en, "", -1}, Case{en, "5 min", -1},
+          Case{en, ",", -1}, Case{en, "3000000000", -1}, Case{de, "1.000", 1000},
+          Case{de, "1,0", 1}, Case{de, "1,5", -1}, Case{de, "1.5", -1}, Case{de, "1,250", -1},
+          Case{fr, "1 000", 1000}, Case{fr, "1\u202F000", 1000}}) {
+        QLocale::setDefault(c.Locale);
+        int value = -7;
+        EXPECT_EQ(TUpDown::ParseNumber(QString::fromUtf8(c.Text), &value), c.Value >= 0)
+            << c.Locale.name().toStdString() << " " << c.Text;
+        EXPECT_EQ(value, c.Value >= 0 ? c.Value : -7) << c.Text;
+    }
+    QLocale::setDefault(QLocale::c());
 }
 
 TEST(ImageViewTest, PicturesAreCentredAndOnlyScaledDown) {

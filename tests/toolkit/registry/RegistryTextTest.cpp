@@ -1,25 +1,12 @@
 // The registry's file text: everything written reads back the same, and the text stays the one a
 // person can read and edit.
-#include "toolkit/registry/RegistryFile.h"
+#include "toolkit/registry/RegistryText.h"
 
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-TRegFileValue Str(const QString& text) {
-    TRegFileValue value;
-    value.Text = text;
-    return value;
-}
-
-TRegFileValue Bin(const QByteArray& bytes) {
-    TRegFileValue value;
-    value.Type = TRegFileValue::Kind::Binary;
-    value.Bytes = bytes;
-    return value;
-}
 
 QString RandomText(QRandomGenerator& rng, int maxLength) {
     // Printable ASCII, every character the format escapes, controls and non-ASCII text.
@@ -50,14 +37,18 @@ QString RandomName(QRandomGenerator& rng) {
 
 TEST(RegistryFile, TheTextIsPlainWhereItCanBe) {
     TRegFileData data;
-    data.Sections[QString()][QStringLiteral("LastChange")] = Bin(QByteArray::fromHex("00ff10"));
+    data.Sections[QString()][QStringLiteral("LastChange")] =
+        TRegFileValue::Binary(QByteArray::fromHex("00ff10"));
     data.Sections[QStringLiteral("Options")][QStringLiteral("Foreground")] =
-        Str(QStringLiteral("/home/me/My Pictures/a, b.jpg"));
-    data.Sections[QStringLiteral("Options")][QStringLiteral("Padded")] = Str(QStringLiteral(" x "));
-    data.Sections[QStringLiteral("Options")][QStringLiteral("At")] = Str(QStringLiteral("@x"));
+        TRegFileValue::String(QStringLiteral("/home/me/My Pictures/a, b.jpg"));
+    data.Sections[QStringLiteral("Options")][QStringLiteral("Padded")] =
+        TRegFileValue::String(QStringLiteral(" x "));
+    data.Sections[QStringLiteral("Options")][QStringLiteral("At")] =
+        TRegFileValue::String(QStringLiteral("@x"));
     data.Sections[QStringLiteral("Options")][QStringLiteral("Lines")] =
-        Str(QStringLiteral("a\nb\\c"));
-    data.Sections[QStringLiteral("Preset0\\Deeper")][QStringLiteral("a=b")] = Str(QString());
+        TRegFileValue::String(QStringLiteral("a\nb\\c"));
+    data.Sections[QStringLiteral("Preset0\\Deeper")][QStringLiteral("a=b")] =
+        TRegFileValue::String(QString());
     data.Sections[QStringLiteral("Empty")];
     const QByteArray text = SerializeRegFile(data);
     EXPECT_EQ(text, QByteArray("LastChange=@Binary(00ff10)\n"
@@ -90,9 +81,9 @@ TEST(RegistryFile, RandomContentSurvivesTheRoundTrip) {
                     QByteArray bytes(int(rng.bounded(20)), '\0');
                     for (char& b : bytes)
                         b = char(rng.bounded(256));
-                    values[RandomName(rng)] = Bin(bytes);
+                    values[RandomName(rng)] = TRegFileValue::Binary(bytes);
                 } else {
-                    values[RandomName(rng)] = Str(RandomText(rng, 24));
+                    values[RandomName(rng)] = TRegFileValue::String(RandomText(rng, 24));
                 }
             }
         }
@@ -116,13 +107,16 @@ TEST(RegistryFile, HandWrittenTextIsReadLeniently) {
                                            "Dup=2\n"
                                            "Half%uD800=1\n");
     EXPECT_FALSE(data.Damaged);
-    EXPECT_EQ(data.Sections[QString()][QStringLiteral("Top")], Str(QStringLiteral("spaced value")));
+    EXPECT_EQ(data.Sections[QString()][QStringLiteral("Top")],
+              TRegFileValue::String(QStringLiteral("spaced value")));
     const auto options = data.Sections.value(QStringLiteral("Options"));
-    EXPECT_EQ(options.value(QStringLiteral("Quoted")), Str(QStringLiteral("  kept  ")));
-    EXPECT_EQ(options.value(QStringLiteral("Odd")), Str(QStringLiteral("\\q stays")));
+    EXPECT_EQ(options.value(QStringLiteral("Quoted")),
+              TRegFileValue::String(QStringLiteral("  kept  ")));
+    EXPECT_EQ(options.value(QStringLiteral("Odd")),
+              TRegFileValue::String(QStringLiteral("\\q stays")));
     EXPECT_EQ(options.value(QStringLiteral("Unknown")).Type, TRegFileValue::Kind::Other);
     EXPECT_EQ(options.value(QStringLiteral("BadHex")).Type, TRegFileValue::Kind::Other);
-    EXPECT_EQ(options.value(QStringLiteral("Dup")), Str(QStringLiteral("2")));
+    EXPECT_EQ(options.value(QStringLiteral("Dup")), TRegFileValue::String(QStringLiteral("2")));
     // Half a surrogate pair is not decoded: the name stays as written.
     EXPECT_TRUE(options.contains(QStringLiteral("Half%uD800")));
     // Values of unknown type are written back as they were found.
@@ -143,4 +137,37 @@ TEST(RegistryFile, DamageIsNotedAndTheRestStillRead) {
     EXPECT_TRUE(data.Sections[QStringLiteral("Fine")].contains(QStringLiteral("Kept")));
     for (const auto& values : data.Sections)
         EXPECT_FALSE(values.contains(QStringLiteral("Lost")));
+}
+
+TEST(RegistryFile, SubkeysAreFoundByTheirPathNotByTheirName) {
+    TRegFileData data;
+    for (const char* section : {"A", "A b", "A\\x", "A\\x\\y", "A\\z", "AB", "B\\c"})
+        data.Sections[QString::fromLatin1(section)];
+    // "A b" and "AB" begin like "A" but are no subkeys of it.
+    EXPECT_EQ(data.ChildSections(QString()),
+              (QStringList{QStringLiteral("A"), QStringLiteral("A b"), QStringLiteral("AB"),
+                           QStringLiteral("B")}));
+    EXPECT_EQ(data.ChildSections(QStringLiteral("A")),
+              (QStringList{QStringLiteral("x"), QStringLiteral("z")}));
+    EXPECT_TRUE(data.HasSection(QStringLiteral("B"))); // only a subkey of it has a section
+    EXPECT_FALSE(data.HasSection(QStringLiteral("A\\y")));
+    EXPECT_TRUE(data.RemoveTree(QStringLiteral("A")));
+    EXPECT_EQ(data.Sections.keys(),
+              (QStringList{QStringLiteral("A b"), QStringLiteral("AB"), QStringLiteral("B\\c")}));
+    EXPECT_FALSE(data.RemoveTree(QStringLiteral("A")));
+}
+
+TEST(RegistryFile, StoredTextReadsBackAsItIsKept) {
+    // Half a surrogate pair cannot be written as UTF-8: it is kept as the file will give it back.
+    const QString half = QStringLiteral("a") + QChar(0xD800) + QStringLiteral("b");
+    EXPECT_EQ(StorableText(half), QStringLiteral("a\uFFFDb"));
+    EXPECT_EQ(StorableText(QStringLiteral("ok ☃")), QStringLiteral("ok ☃"));
+    TRegFileData data;
+    data.Sections[QString()][QStringLiteral("\uFEFFStartsTheFile")] =
+        TRegFileValue::String(QStringLiteral("1"));
+    data.Sections[QStringLiteral("S")][StorableText(half)] =
+        TRegFileValue::String(StorableText(half));
+    const TRegFileData back = ParseRegFile(SerializeRegFile(data));
+    EXPECT_FALSE(back.Damaged);
+    EXPECT_EQ(back, data);
 }
