@@ -192,12 +192,19 @@ const TPictureFormat* FindPictureFormat(const QByteArray& head, const QString& e
     return nullptr;
 }
 
-QString PictureFilePatterns() {
+QString PictureFilePatterns(QChar separator) {
     QStringList patterns;
     for (const TPictureFormat& format : PictureFormats())
         for (const QString& extension : format.Extensions)
             patterns << QStringLiteral("*.") + extension;
-    return patterns.join(QLatin1Char(' '));
+    return patterns.join(separator);
+}
+
+QString PictureFormatNames() {
+    QStringList names;
+    for (const TPictureFormat& format : PictureFormats())
+        names << QString::fromLatin1(format.Name);
+    return names.join(QStringLiteral(", "));
 }
 
 std::unique_ptr<TGraphic> CreateGraphicFor(const QByteArray& head, const QString& extension) {
