@@ -38,6 +38,10 @@ QSize TPictureDecoder::ReduceTo(int, int) {
     return QSize();
 }
 
+bool TPictureDecoder::DecodeInto(uint8_t*, qsizetype) {
+    return false;
+}
+
 void TPictureDecoder::ReportProgress(int percent) {
     if (Progress && !Progress(percent))
         throw EAbort(QStringLiteral("Decoding was stopped"));
@@ -140,6 +144,12 @@ QImage TCodecImage::Decode(TPictureDecoder& decoder, QSize stored,
     QImage image =
         AllocateImage(upright.width(), upright.height(),
                       alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_BGR888);
+    if (FHeader.Orientation == 1 && decoder.DecodeInto(image.bits(), image.bytesPerLine())) {
+        if (transform || alpha)
+            for (int y = 0; y < image.height(); ++y)
+                FinishRow(transform.get(), alpha, image.scanLine(y), image.width());
+        return image;
+    }
     DecodeUpright(
         image, stored, FHeader.Orientation, BytesPerPixel(layout),
         [&decoder](uint8_t* const* rows, int count) {

@@ -211,9 +211,14 @@ void TGifDecoder::ReadRows(uint8_t* const* rows, int count) {
         if (bpp == 4) {
             for (int x = 0; x < FFrameW; ++x, p += 4)
                 std::memcpy(p, FColors.data() + 4 * indices[x], 4);
-        } else {
-            for (int x = 0; x < FFrameW; ++x, p += 3)
-                std::memcpy(p, FColors.data() + 4 * indices[x], 3);
+        } else if (FFrameW > 0) {
+            // Four bytes stored for three (the fourth is overwritten by the next pixel), which
+            // compiles to one store per pixel; the last pixel gets its three.
+            int x = 0;
+            for (; x < FFrameW - 1; ++x, p += 3)
+                std::memcpy(p, FColors.data() + 4 * indices[x], 4);
+            std::memcpy(p, FColors.data() + 4 * indices[x], 3);
+            p += 3;
         }
         std::memset(p, 0, size_t(FWidth - FLeft - FFrameW) * bpp);
     }

@@ -63,6 +63,11 @@ public:
     // never a partly drawn picture.
     virtual void ReadRows(uint8_t* const* rows, int count) = 0;
 
+    // The whole picture decoded straight into pixels (rows stride bytes apart, the layout given
+    // to Start), instead of ReadRows, for a library that writes it there more cheaply than it
+    // gives rows; after Start. False (the default) when the decoder cannot: use ReadRows.
+    virtual bool DecodeInto(uint8_t* pixels, qsizetype stride);
+
     // Called while decoding with the whole percentage done; returning false stops the decoding
     // with EAbort. Set before Start. A decoder reports at least once per row or per large step.
     std::function<bool(int percent)> Progress;

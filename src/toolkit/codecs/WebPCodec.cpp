@@ -75,8 +75,10 @@ public:
     QSize ReduceTo(int width, int height) override;
     void Start(TRowLayout layout) override;
     void ReadRows(uint8_t* const* rows, int count) override;
+    bool DecodeInto(uint8_t* pixels, qsizetype stride) override;
 
 private:
+    void Begin();
     [[noreturn]] void Invalid(const QString& why) const { ThrowInvalidPicture(kName, FName, why); }
     void DecodeFrameRows(int count);
     const uint8_t* FrameRow(int y) const { return FOut + size_t(y) * size_t(FOutStride); }
@@ -170,9 +172,34 @@ void TWebPDecoder::Start(TRowLayout layout) {
     FBpp = BytesPerPixel(layout);
     FConfig.output.colorspace = layout == TRowLayout::Bgra32 ? MODE_BGRA : MODE_BGR;
     FConfig.options.use_threads = 1;
+}
+
+// The incremental decoder, made when the first rows are asked for: into its own picture, or
+// into the caller's (DecodeInto).
+void TWebPDecoder::Begin() {
+    if (FIdec)
+        return;
     FIdec = WebPIDecode(nullptr, 0, &FConfig);
     if (!FIdec)
         Invalid(StatusText(VP8_STATUS_OUT_OF_MEMORY));
+}
+
+bool TWebPDecoder::DecodeInto(uint8_t* pixels, qsizetype stride) {
+    // A first frame smaller than the canvas is placed by ReadRows.
+    if (FIdec || FNext != 0 || FFramePlace != QRect(QPoint(0, 0), FOutSize))
+        return false;
+    FConfig.output.is_external_memory = 1;
+    FConfig.output.u.RGBA.rgba = pixels;
+    FConfig.output.u.RGBA.stride = int(stride);
+    FConfig.output.u.RGBA.size = size_t(stride) * size_t(FOutSize.height());
+    Begin();
+    const int height = FOutSize.height();
+    for (int part = 1; part <= 32; ++part) {
+        DecodeFrameRows(int(int64_t(height) * part / 32));
+        ReportProgress(part * 100 / 32);
+    }
+    FNext = height;
+    return true;
 }
 
 // Hands the decoder more of the frame until it has finished count rows.
@@ -201,6 +228,7 @@ void TWebPDecoder::DecodeFrameRows(int count) {
 }
 
 void TWebPDecoder::ReadRows(uint8_t* const* rows, int count) {
+    Begin();
     const size_t rowBytes = size_t(FOutSize.width()) * size_t(FBpp);
     for (int i = 0; i < count; ++i, ++FNext) {
         if (FNext >= FOutSize.height())
