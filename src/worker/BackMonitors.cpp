@@ -48,9 +48,14 @@ void BackBack::DrawMonitors(const std::vector<TMonitor>& monitors) {
     files.Desktop = DesktopFileName(path);
     files.Bounds = bounds;
     std::unique_ptr<TBitmap> desktop;
-    if (Mode == TMonitorMode::Span)
+    if (Mode == TMonitorMode::Span) {
         desktop = compose(Preset, bounds.size());
-    else
+        std::vector<QRect> places;
+        for (const TMonitor& monitor : monitors)
+            places.push_back(monitor.Pixels.translated(-bounds.topLeft()));
+        if (desktop && !Terminated())
+            BlackenOutside(*desktop, places); // as nothing shows there
+    } else
         desktop = BlackBitmap(bounds.width(), bounds.height());
     QStringList others;
     for (size_t k = 0; k < monitors.size() && desktop && !Terminated(); ++k) {

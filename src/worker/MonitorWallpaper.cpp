@@ -132,3 +132,25 @@ void PutRegion(TBitmap& target, const TBitmap& part, QPoint at) {
                     from.constScanLine(y - at.y()) + 3 * (placed.x() - at.x()),
                     size_t(placed.width()) * 3);
 }
+
+void BlackenOutside(TBitmap& bitmap, const std::vector<QRect>& keep) {
+    QImage& image = bitmap.Image();
+    const int width = bitmap.Width();
+    std::vector<std::pair<int, int>> spans;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        spans.clear();
+        for (const QRect& rect : keep)
+            if (y >= rect.top() && y <= rect.bottom())
+                spans.emplace_back(std::max(rect.left(), 0), std::min(rect.right() + 1, width));
+        std::sort(spans.begin(), spans.end());
+        uint8_t* row = image.scanLine(y);
+        int x = 0;
+        for (const auto& [from, to] : spans) {
+            if (from > x)
+                std::memset(row + 3 * x, 0, size_t(from - x) * 3);
+            x = std::max(x, to);
+        }
+        if (x < width)
+            std::memset(row + 3 * x, 0, size_t(width - x) * 3);
+    }
+}

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 enum class TMonitorMode {
     Each = 0,       // every monitor gets the preset composed at its own size
@@ -40,5 +41,7 @@ void DecodeWhole(TGraphic* graphic);
 std::unique_ptr<TBitmap> CopyRegion(const TBitmap& source, const QRect& region);
 // A 24-bit black bitmap.
 std::unique_ptr<TBitmap> BlackBitmap(int width, int height);
+// Makes every pixel of a 24-bit bitmap outside the rectangles black.
+void BlackenOutside(TBitmap& bitmap, const std::vector<QRect>& keep);
 // Copies a 24-bit bitmap into another with its top-left corner at `at` (clipped).
 void PutRegion(TBitmap& target, const TBitmap& part, QPoint at);
