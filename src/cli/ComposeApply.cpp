@@ -36,8 +36,7 @@ int RunApply(const TComposeOptions& options) {
     if (!HaveDisplay("--apply needs a display: it composes at the size of the primary screen and "
                      "sets that desktop's wallpaper"))
         return 1;
-    BackBack job({TPreset{options.Foreground, options.Background, options.Tile}},
-                 options.Monitors);
+    BackBack job({TPreset{options.Foreground, options.Background, options.Tile}}, options.Monitors);
     if (!options.Quiet)
         job.SetStatusObserver([](const QString& text) {
             std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());

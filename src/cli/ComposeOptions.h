@@ -31,8 +31,8 @@ struct TComposeOptions {
     QString Foreground; // empty: none
     QString Background; // a picture path, a colour text ("#FF"), or empty (colour 0)
     bool Tile = false;
-    QString Output;     // the BMP file to write (compose mode)
-    bool Quiet = false; // no progress line
+    QString Output;                             // the BMP file to write (compose mode)
+    bool Quiet = false;                         // no progress line
     TMonitorMode Monitors = TMonitorMode::Each; // --apply with several monitors
 };
 

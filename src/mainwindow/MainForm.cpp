@@ -925,8 +925,9 @@ void TForm1::ChangeBackgroundNow() {
     const TMonitorMode mode = MonitorMode();
     const int monitors =
         mode == TMonitorMode::PerMonitor ? std::max(1, int(monitorList().size())) : 1;
-    const std::vector<int> indices = ChooseMonitorPresets(
-        count, FLastImage, monitors, cbRandom->isChecked(), [this](int n) { return RandomIndex(n); });
+    const std::vector<int> indices =
+        ChooseMonitorPresets(count, FLastImage, monitors, cbRandom->isChecked(),
+                             [this](int n) { return RandomIndex(n); });
     std::vector<TPreset> presets;
     for (int index : indices)
         presets.push_back(FPresets[size_t(index)]);

@@ -129,8 +129,8 @@ void removeOtherAlternate(const QString& path, const QString& inUse) {
 }
 
 LinuxDesktopWallpaper::LinuxDesktopWallpaper()
-    : FLiveEnvironment(true), FBackends(defaultBackend),
-      FMonitorsBackends(defaultMonitorsBackend) {}
+    : FLiveEnvironment(true), FBackends(defaultBackend), FMonitorsBackends(defaultMonitorsBackend) {
+}
 
 LinuxDesktopWallpaper::LinuxDesktopWallpaper(
     Context context, std::function<Backend(Desktop)> backends,
@@ -156,18 +156,18 @@ void LinuxDesktopWallpaper::setDesktopWallpapers(const TWallpaperFiles& files) {
     QStringList paths{files.Primary, files.Desktop};
     for (const TMonitorFile& monitor : files.Monitors)
         paths << monitor.Path;
-    Apply(paths, [this, &files](const Context& context, Desktop desktop,
-                                const QStringList& handed) {
-        const MonitorsBackend backend = FMonitorsBackends(desktop);
-        if (!backend)
-            throw Exception(QStringLiteral("not supported"));
-        TWallpaperFiles copies = files;
-        copies.Primary = handed[0];
-        copies.Desktop = handed[1];
-        for (size_t i = 0; i < copies.Monitors.size(); ++i)
-            copies.Monitors[i].Path = handed[qsizetype(i) + 2];
-        backend(context, copies);
-    });
+    Apply(paths,
+          [this, &files](const Context& context, Desktop desktop, const QStringList& handed) {
+              const MonitorsBackend backend = FMonitorsBackends(desktop);
+              if (!backend)
+                  throw Exception(QStringLiteral("not supported"));
+              TWallpaperFiles copies = files;
+              copies.Primary = handed[0];
+              copies.Desktop = handed[1];
+              for (size_t i = 0; i < copies.Monitors.size(); ++i)
+                  copies.Monitors[i].Path = handed[qsizetype(i) + 2];
+              backend(context, copies);
+          });
 }
 
 void LinuxDesktopWallpaper::Apply(

@@ -36,8 +36,8 @@ public:
 
 private:
     // Tries the session's desktops in turn with `run` until one succeeds.
-    void Apply(const QStringList& paths, const std::function<void(const Context&, Desktop,
-                                                                  const QStringList&)>& run);
+    void Apply(const QStringList& paths,
+               const std::function<void(const Context&, Desktop, const QStringList&)>& run);
 
     Context FContext;
     bool FLiveEnvironment;

@@ -246,9 +246,9 @@ void setCinnamon(const Context& context, const QString& path, const QString& opt
 }
 
 void setMate(const Context& context, const QString& path, const QString& options) {
-    applyKeys(context, QStringLiteral("org.mate.background"),
-              {{QStringLiteral("picture-options"), options},
-               {QStringLiteral("picture-filename"), path}});
+    applyKeys(
+        context, QStringLiteral("org.mate.background"),
+        {{QStringLiteral("picture-options"), options}, {QStringLiteral("picture-filename"), path}});
 }
 
 } // namespace

@@ -54,8 +54,8 @@ QString GetWallpaperFileName() {
 }
 
 BackBack::BackBack(const TPreset& APreset, TImage* ATarget)
-    : Preset(APreset), MonitorPresets{APreset}, Target(ATarget), TargetWidth(ATarget ? ATarget->Width() : 0),
-      TargetHeight(ATarget ? ATarget->Height() : 0) {
+    : Preset(APreset), MonitorPresets{APreset}, Target(ATarget),
+      TargetWidth(ATarget ? ATarget->Width() : 0), TargetHeight(ATarget ? ATarget->Height() : 0) {
     FProgress.store(0);
     FStatus.Set(QStringLiteral("Drawing thread created."));
 }

@@ -60,8 +60,7 @@ QString MonitorFileName(const QString& wallpaperPath, const QString& monitorName
         if (!plain)
             c = QLatin1Char('_');
     }
-    return Stem(wallpaperPath) + QLatin1Char('[') + name + QLatin1Char(']') +
-           Suffix(wallpaperPath);
+    return Stem(wallpaperPath) + QLatin1Char('[') + name + QLatin1Char(']') + Suffix(wallpaperPath);
 }
 
 QString DesktopFileName(const QString& wallpaperPath) {

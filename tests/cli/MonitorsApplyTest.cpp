@@ -10,8 +10,8 @@
 #include <QProcess>
 #include <QRect>
 #include <QStandardPaths>
-#include <QUrl>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #ifdef TAPESTRIX_HAVE_XCB
@@ -33,15 +33,15 @@ struct TRun {
 };
 
 TRun Compose(const QStringList& arguments, const QProcessEnvironment& env,
-            const QString& wrapper = QString()) {
+             const QString& wrapper = QString()) {
     QProcess process;
     process.setProcessEnvironment(env);
     if (wrapper.isEmpty())
         process.start(QStringLiteral(TAPESTRIX_COMPOSE_EXE), arguments);
     else
-        process.start(wrapper, QStringList{QStringLiteral("--"),
-                                           QStringLiteral(TAPESTRIX_COMPOSE_EXE)} +
-                                   arguments);
+        process.start(wrapper,
+                      QStringList{QStringLiteral("--"), QStringLiteral(TAPESTRIX_COMPOSE_EXE)} +
+                          arguments);
     EXPECT_TRUE(process.waitForFinished(120000));
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAllStandardOutput()),
@@ -89,16 +89,13 @@ protected:
 
     // tapestrix-compose's picture at a size.
     QImage reference(QSize size) {
-        const QString out = FDir.filePath(QStringLiteral("ref-%1x%2.bmp")
-                                              .arg(size.width())
-                                              .arg(size.height()));
-        const TRun run = Compose(QStringList{"--size",
-                                            QStringLiteral("%1x%2")
-                                                .arg(size.width())
-                                                .arg(size.height()),
-                                            "--output", out, "--quiet"} +
-                                    picture(),
-                                FEnv);
+        const QString out =
+            FDir.filePath(QStringLiteral("ref-%1x%2.bmp").arg(size.width()).arg(size.height()));
+        const TRun run = Compose(
+            QStringList{"--size", QStringLiteral("%1x%2").arg(size.width()).arg(size.height()),
+                        "--output", out, "--quiet"} +
+                picture(),
+            FEnv);
         EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
         return QImage(out).convertToFormat(QImage::Format_RGB32);
     }
@@ -140,8 +137,8 @@ int Differing(const QImage& image, const QRect& region, const QImage& expected) 
     for (int y = 0; y < region.height(); ++y)
         for (int x = 0; x < region.width(); ++x) {
             const QRgb want = expected.isNull() ? qRgb(0, 0, 0) : expected.pixel(x, y);
-            differing += (image.pixel(region.x() + x, region.y() + y) & 0xFFFFFF) !=
-                         (want & 0xFFFFFF);
+            differing +=
+                (image.pixel(region.x() + x, region.y() + y) & 0xFFFFFF) != (want & 0xFFFFFF);
         }
     return differing;
 }
@@ -170,7 +167,8 @@ TEST_F(TwoMonitors, RootWindowShowsEachMonitorsOwnComposition) {
     // A file per monitor beside the wallpaper file, which is the primary monitor's.
     const QString data = FDir.filePath("data");
     const bool landscapePrimary = !QFile::exists(data + "/Tapestrix[L].bmp");
-    EXPECT_TRUE(QFile::exists(data + (landscapePrimary ? "/Tapestrix[P].bmp" : "/Tapestrix[L].bmp")));
+    EXPECT_TRUE(
+        QFile::exists(data + (landscapePrimary ? "/Tapestrix[P].bmp" : "/Tapestrix[L].bmp")));
     EXPECT_EQ(QImage(data + "/Tapestrix.bmp").size(),
               landscapePrimary ? kLandscape.size() : kPortrait.size());
 
@@ -184,8 +182,8 @@ TEST_F(TwoMonitors, RootWindowShowsEachMonitorsOwnComposition) {
 }
 
 TEST_F(TwoMonitors, SpanSharesOutOneCompositionOfTheDesktop) {
-    const TRun run = Compose(QStringList{"--apply", "--quiet", "--monitors", "span"} + picture(),
-                            FEnv);
+    const TRun run =
+        Compose(QStringList{"--apply", "--quiet", "--monitors", "span"} + picture(), FEnv);
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     const QImage shown = root();
     const QImage whole = reference(QSize(kRootWidth, kRootHeight));

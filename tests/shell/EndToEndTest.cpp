@@ -516,8 +516,8 @@ TEST_F(EndToEnd, EachMonitorGetsItsOwnPresetAndALayoutChangeReappliesOnce) {
     };
 
     Program program(*FSession, {QStringLiteral("--change-now")});
-    ASSERT_TRUE(waitUntil([&] { return shows(left, leftPicture) && shows(right, rightPicture); },
-                          30000))
+    ASSERT_TRUE(
+        waitUntil([&] { return shows(left, leftPicture) && shows(right, rightPicture); }, 30000))
         << program.output().toStdString();
     std::vector<uint32_t> pixmaps{FSession->rootPixmap().value_or(0)};
 
