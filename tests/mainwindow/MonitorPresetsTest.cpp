@@ -20,11 +20,15 @@ TEST(MonitorPresets, KthNextInOrderAndDistinctAtRandom) {
         {"in order, going round the list", 4, 2, 3, false, {}, {3, 0, 1}},
         {"an index out of range starts from the first", 3, 7, 2, false, {}, {0, 1}},
         {"fewer presets than monitors repeat them", 2, 0, 3, false, {}, {1, 0, 1}},
-        {"random: the first as a single change, redrawn while it is the last", 4, 2, 1, true,
-         {2, 2, 3}, {3}},
+        {"random: the first as a single change, redrawn while it is the last",
+         4,
+         2,
+         1,
+         true,
+         {2, 2, 3},
+         {3}},
         // After 1, the unused are {0, 2, 3}: draw 2 takes 3, then of {0, 2} draw 0 takes 0.
-        {"random: the others from the presets no monitor has", 4, 0, 3, true, {1, 2, 0},
-         {1, 3, 0}},
+        {"random: the others from the presets no monitor has", 4, 0, 3, true, {1, 2, 0}, {1, 3, 0}},
         {"random: any once every preset is in use", 2, 0, 3, true, {1, 0, 1}, {1, 0, 1}},
     };
     for (const Case& c : cases) {

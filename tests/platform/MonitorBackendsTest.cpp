@@ -43,8 +43,8 @@ TWallpaperFiles ThreeMonitors() {
             {monitor, i == 0 ? files.Primary
                              : QStringLiteral("/w/my pics/Tapestrix[%1]-1.bmp").arg(names[i])});
     }
-    files.Bounds = desktopBounds({files.Monitors[0].Monitor, files.Monitors[1].Monitor,
-                                  files.Monitors[2].Monitor});
+    files.Bounds = desktopBounds(
+        {files.Monitors[0].Monitor, files.Monitors[1].Monitor, files.Monitors[2].Monitor});
     return files;
 }
 
@@ -148,8 +148,8 @@ TEST(MonitorBackends, SwaybgDrawsEveryOutputInOneProcess) {
 
 TEST(MonitorBackends, PlasmaScriptMatchesDesktopsToScreensByTheirCorner) {
     const QString script = plasmaMonitorsScript(ThreeMonitors());
-    EXPECT_TRUE(script.contains(
-        "{x: 1280, y: 0, uri: \"file:///w/my%20pics/Tapestrix%5BDP-1%5D-1.bmp\"}"))
+    EXPECT_TRUE(
+        script.contains("{x: 1280, y: 0, uri: \"file:///w/my%20pics/Tapestrix%5BDP-1%5D-1.bmp\"}"))
         << script.toStdString();
     EXPECT_TRUE(script.contains("{x: 0, y: 800, uri: \"file:///w/my%20pics/"
                                 "Tapestrix%5BHDMI-A-1%5D-1.bmp\"}"));
@@ -162,9 +162,8 @@ namespace {
 
 QVariant XfconfGet(const QString& address, const QString& property) {
     QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("xfconf-check"));
-    QDBusMessage call =
-        QDBusMessage::createMethodCall("org.xfce.Xfconf", "/org/xfce/Xfconf", "org.xfce.Xfconf",
-                                       "GetProperty");
+    QDBusMessage call = QDBusMessage::createMethodCall("org.xfce.Xfconf", "/org/xfce/Xfconf",
+                                                       "org.xfce.Xfconf", "GetProperty");
     call << QStringLiteral("xfce4-desktop") << property;
     const QDBusMessage reply = bus.call(call);
     QDBusConnection::disconnectFromBus(QStringLiteral("xfconf-check"));
@@ -187,22 +186,21 @@ TEST(MonitorBackends, XfceGivesEachMonitorsLastImageItsFile) {
     // gone, leaves its entry on the primary monitor's file.
     setXfceWallpapers(context, files);
     for (const TMonitorFile& monitor : files.Monitors)
-        EXPECT_EQ(XfconfGet(bus.address(),
-                            "/backdrop/screen0/monitor" + monitor.Monitor.Name +
-                                "/workspace0/last-image")
+        EXPECT_EQ(XfconfGet(bus.address(), "/backdrop/screen0/monitor" + monitor.Monitor.Name +
+                                               "/workspace0/last-image")
                       .toString(),
                   monitor.Path);
     files.Monitors.pop_back();
     files.Primary = "/w/Tapestrix-2.bmp";
     files.Monitors[0].Path = files.Primary;
     setXfceWallpapers(context, files);
-    EXPECT_EQ(XfconfGet(bus.address(), "/backdrop/screen0/monitoreDP-1/workspace0/last-image")
-                  .toString(),
-              files.Primary);
+    EXPECT_EQ(
+        XfconfGet(bus.address(), "/backdrop/screen0/monitoreDP-1/workspace0/last-image").toString(),
+        files.Primary);
     EXPECT_EQ(XfconfGet(bus.address(), "/backdrop/screen0/monitorHDMI-A-1/workspace0/last-image")
                   .toString(),
               files.Primary);
-    EXPECT_EQ(XfconfGet(bus.address(), "/backdrop/screen0/monitorDP-1/workspace0/image-style")
-                  .toInt(),
-              1);
+    EXPECT_EQ(
+        XfconfGet(bus.address(), "/backdrop/screen0/monitorDP-1/workspace0/image-style").toInt(),
+        1);
 }

@@ -36,8 +36,8 @@ protected:
         setDesktopWallpaperBackend(FDesktop);
         setPrimaryScreenSizeProvider([] { return QSize(40, 30); });
         // The portrait monitor left of the primary landscape one, lower down.
-        setMonitors({Monitor("P", QRect(0, 10, 20, 40), false),
-                     Monitor("L", QRect(20, 0, 40, 30), true)});
+        setMonitors(
+            {Monitor("P", QRect(0, 10, 20, 40), false), Monitor("L", QRect(20, 0, 40, 30), true)});
         FForeground = testsupport::WritePatternBmp(FDir.path(), "fg.bmp", 33, 17);
         FTile = testsupport::WritePatternBmp(FDir.path(), "tile.bmp", 7, 5);
     }
