@@ -17,12 +17,14 @@ PACKAGES=(
     cmake ninja-build ccache g++ clang libclang-rt-14-dev pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-wayland
     libjpeg62-turbo-dev liblcms2-dev zlib1g-dev librsvg2-dev librsvg2-bin
+    libspng-dev libgif-dev libtiff-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-utils x11-xserver-utils openbox xdotool trayer
     dbus dbus-x11 dconf-gsettings-backend gsettings-desktop-schemas libglib2.0-bin
     libglib2.0-dev libxcb1-dev libxcb-randr0-dev xfconf mate-desktop-common cinnamon-desktop-data
     pcmanfm-qt sway swaybg
     libjpeg-turbo-progs python3 python3-pil
+    libwebp-dev webp libavif-dev libavif-bin libheif-dev libheif-examples libjxl-dev libjxl-tools
     fonts-liberation2 fonts-crosextra-carlito fonts-crosextra-caladea fonts-dejavu-core fonts-symbola
     dpkg-dev lintian desktop-file-utils appstream man-db
 )

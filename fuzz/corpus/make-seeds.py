@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora: small BMP, JPEG, ICO and SVG files and EXIF blocks
-made from scratch (some JPEGs with an EXIF orientation and an ICC profile).
+made from scratch (some JPEGs with an EXIF orientation and an ICC profile), the small PNG, GIF and
+TIFF pictures of the codec tests (tests/toolkit/codecs/pillow_pictures.py, good and damaged ones),
+and WebP, AVIF, HEIF and JPEG XL files made by the formats' own encoders.
 
-    fuzz/corpus/make-seeds.py          (needs cjpeg from libjpeg-turbo-progs for the JPEGs)
+    fuzz/corpus/make-seeds.py          (needs cjpeg from libjpeg-turbo-progs for the JPEGs,
+                                        python3-pil for the PNG, GIF and TIFF pictures, and webp,
+                                        libavif-bin, libheif-examples and libjxl-tools)
 """
 import os
 import struct
@@ -126,15 +130,27 @@ def make_bmps():
     write("bmp", "v5-alpha.bmp", bmp(v5, b"", rows(W, H, 32, lambda x, y: (y * 30) << 24 | x * 9)))
 
 
-def png(w, h):
-    raw = b"".join(b"\0" + b"".join(bytes(pixel(x, y) + ((x * 20) % 256,)) for x in range(w))
-                   for y in range(h))
+def png(w, h, alpha=True, depth=8, extra=b""):
+    """RGB or RGBA, 8 or 16 bits; extra: chunks put before the pixel data."""
+    def sample(v):
+        return bytes((v,)) if depth == 8 else struct.pack(">H", v * 257)
 
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    def px(x, y):
+        return b"".join(sample(v) for v in pixel(x, y) + (((x * 20) % 256,) if alpha else ()))
 
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0)) +
-            chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+    raw = b"".join(b"\0" + b"".join(px(x, y) for x in range(w)) for y in range(h))
+    head = struct.pack(">IIBBBBB", w, h, depth, 6 if alpha else 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", head) + extra +
+            png_chunk(b"IDAT", zlib.compress(raw)) + png_chunk(b"IEND", b""))
+
+
+def png_chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+
+def exif_orientation(orientation):
+    """A big-endian TIFF block with one entry, the orientation."""
+    return tiff(True, [(0x0112, 3, 1, orientation)])
 
 
 def ico_dib(w, h, bits):
@@ -184,6 +200,86 @@ def make_jpegs():
             out = os.path.join(HERE, "jpeg", name)
             os.makedirs(os.path.dirname(out), exist_ok=True)
             subprocess.run(["cjpeg", "-quality", "60"] + args + ["-outfile", out, ppm], check=True)
+
+
+def encode(folder, name, tool, args, inputs):
+    """Runs an encoder on PNG inputs (name: bytes) written to a temporary folder; args name them
+    and the output as {name} and {out}."""
+    with tempfile.TemporaryDirectory() as tmp:
+        paths = {}
+        for input_name, data in inputs.items():
+            paths[input_name] = os.path.join(tmp, input_name + ".png")
+            with open(paths[input_name], "wb") as f:
+                f.write(data)
+        out = os.path.join(HERE, folder, name)
+        os.makedirs(os.path.dirname(out), exist_ok=True)
+        subprocess.run([tool] + [a.format(out=out, **paths) for a in args], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_webps():
+    rgba, rgb = {"in": png(16, 12)}, {"in": png(16, 12, alpha=False)}
+    encode("webp", "lossy.webp", "cwebp", ["-q", "40", "{in}", "-o", "{out}"], rgb)
+    encode("webp", "lossy-alpha.webp", "cwebp", ["-q", "40", "-alpha_q", "50", "{in}", "-o", "{out}"], rgba)
+    encode("webp", "lossless-alpha.webp", "cwebp", ["-lossless", "{in}", "-o", "{out}"], rgba)
+    encode("webp", "animation.webp", "img2webp",
+           ["-lossy", "{a}", "-lossless", "{b}", "-o", "{out}"], {"a": png(16, 12), "b": png(16, 12, alpha=False)})
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, data in (("p.icc", b"ICC profile bytes " * 4), ("e.exif", exif_orientation(6))):
+            with open(os.path.join(tmp, name), "wb") as f:
+                f.write(data)
+        out = os.path.join(HERE, "webp", "icc-exif.webp")
+        subprocess.run(["webpmux", "-set", "icc", os.path.join(tmp, "p.icc"),
+                        os.path.join(HERE, "webp", "lossy.webp"), "-o", out], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["webpmux", "-set", "exif", os.path.join(tmp, "e.exif"), out, "-o", out],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_avifs():
+    rgba, rgb = {"in": png(16, 12)}, {"in": png(16, 12, alpha=False)}
+    fast = ["-s", "10", "--min", "40", "--max", "50"]
+    encode("avif", "yuv420.avif", "avifenc", fast + ["-y", "420", "{in}", "{out}"], rgb)
+    encode("avif", "yuv444-10bit-alpha.avif", "avifenc", fast + ["-y", "444", "-d", "10", "{in}", "{out}"], rgba)
+    encode("avif", "premultiplied-12bit.avif", "avifenc", fast + ["-p", "-d", "12", "{in}", "{out}"], rgba)
+    encode("avif", "rotated-mirrored.avif", "avifenc", fast + ["--irot", "1", "--imir", "0", "{in}", "{out}"], rgb)
+    encode("avif", "sequence.avif", "avifenc", fast + ["{a}", "{b}", "{out}"],
+           {"a": png(16, 12, alpha=False), "b": png(16, 12, alpha=False)})
+
+
+def make_heifs():
+    encode("heif", "depth8.heic", "heif-enc", ["-q", "30", "{in}", "-o", "{out}"], {"in": png(16, 12, alpha=False)})
+    encode("heif", "alpha-thumbnail.heic", "heif-enc", ["-q", "30", "-t", "8", "{in}", "-o", "{out}"],
+           {"in": png(16, 12)})
+    encode("heif", "depth10.heic", "heif-enc", ["-q", "30", "-b", "10", "{in}", "-o", "{out}"],
+           {"in": png(16, 12, alpha=False, depth=16)})
+
+
+def make_jxls():
+    rgba = {"in": png(16, 12)}
+    encode("jxl", "lossless-alpha.jxl", "cjxl", ["--quiet", "-d", "0", "{in}", "{out}"], rgba)
+    encode("jxl", "lossy.jxl", "cjxl", ["--quiet", "-d", "3", "{in}", "{out}"], {"in": png(16, 12, alpha=False)})
+    encode("jxl", "lossless-16bit.jxl", "cjxl", ["--quiet", "-d", "0", "{in}", "{out}"],
+           {"in": png(16, 12, alpha=False, depth=16)})
+    exif = png_chunk(b"eXIf", exif_orientation(7))
+    encode("jxl", "orientation-container.jxl", "cjxl", ["--quiet", "-d", "1", "{in}", "{out}"],
+           {"in": png(16, 12, extra=exif)})
+
+
+def make_test_pictures(max_bytes=3072):
+    import sys
+    sys.dont_write_bytecode = True
+    sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "toolkit", "codecs"))
+    import pillow_pictures
+    for kind, folder in (("png", "png"), ("gif", "gif"), ("tiff", "tiff")):
+        with tempfile.TemporaryDirectory() as tmp:
+            getattr(pillow_pictures, "make_" + kind)(pillow_pictures.Folder(tmp))
+            for name in sorted(os.listdir(tmp)):
+                path = os.path.join(tmp, name)
+                if name.endswith((".rgba", ".icc", ".txt")) or os.path.getsize(path) > max_bytes:
+                    continue
+                with open(path, "rb") as f:
+                    write(folder, name, f.read())
 
 
 def tiff(big, entries, next_ifd=0):
@@ -292,5 +388,10 @@ if __name__ == "__main__":
     make_bmps()
     make_icos()
     make_jpegs()
+    make_test_pictures()
     make_exif_and_profiles()
     make_svgs()
+    make_webps()
+    make_avifs()
+    make_heifs()
+    make_jxls()

@@ -10,10 +10,8 @@
 #include "toolkit/Graphics.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QSaveFile>
 
 #include <condition_variable>
 #include <cstdio>
@@ -114,55 +112,6 @@ std::unique_ptr<TPicture> LoadPicture(const QString& path, TStatusText* status,
     return picture;
 }
 
-void PutLe(uint8_t* p, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        p[i] = uint8_t(value >> (8 * i));
-}
-
-// The toolkit's 24-bit BMP file (the bytes of TBitmap::SaveToFile), streamed from the scan
-// lines instead of being built in memory first, and replaced atomically.
-void WriteBmp(const TBitmap& bitmap, const QString& path) {
-    const uint32_t w = uint32_t(bitmap.Width()), h = uint32_t(bitmap.Height());
-    const uint32_t stride = (w * 3 + 3) & ~3u;
-    const uint32_t pixelBytes = stride * h;
-    uint8_t header[54] = {'B', 'M'};
-    PutLe(header + 2, 54 + pixelBytes, 4);
-    PutLe(header + 10, 54, 4);
-    PutLe(header + 14, 40, 4);
-    PutLe(header + 18, w, 4);
-    PutLe(header + 22, h, 4); // positive height: bottom-up rows
-    PutLe(header + 26, 1, 2);
-    PutLe(header + 28, 24, 2);
-    PutLe(header + 34, pixelBytes, 4);
-    PutLe(header + 38, 3780, 4); // 96 dpi in pixels per metre
-    PutLe(header + 42, 3780, 4);
-
-    const QString shown = QDir::toNativeSeparators(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EFCreateError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(shown, file.errorString()));
-    const auto put = [&](const char* data, qint64 size) {
-        if (!WriteAll(file, data, size))
-            throw EFCreateError(
-                QStringLiteral("Cannot write file \"%1\". %2").arg(shown, file.errorString()));
-    };
-    put(reinterpret_cast<const char*>(header), sizeof header);
-    if (w > 0 && h > 0) {
-        const int rowsPerChunk = int(std::max<uint32_t>(1, (1u << 20) / stride));
-        QByteArray chunk(qsizetype(stride) * rowsPerChunk, '\0');
-        for (int y = int(h) - 1; y >= 0;) {
-            int rows = 0;
-            for (; rows < rowsPerChunk && y >= 0; ++rows, --y)
-                std::memcpy(chunk.data() + qsizetype(rows) * stride, bitmap.ScanLine(y), w * 3);
-            put(chunk.constData(), qint64(rows) * stride);
-        }
-    }
-    if (!file.commit())
-        throw EFCreateError(
-            QStringLiteral("Cannot write file \"%1\". %2").arg(shown, file.errorString()));
-}
-
 } // namespace
 
 int RunCompose(const TComposeOptions& options) {
@@ -189,7 +138,7 @@ int RunCompose(const TComposeOptions& options) {
         ComposePictures(options.Width, options.Height, foregroundGraphic, backgroundGraphic,
                         options.Tile, colour, &status, &progress, &cancel);
     status.Set(QStringLiteral("Saving image to file..."));
-    WriteBmp(*image, options.Output);
+    image->SaveToFile(options.Output);
     status.Set(QStringLiteral("Done."));
     return 0;
 }

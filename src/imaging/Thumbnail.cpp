@@ -77,6 +77,8 @@ std::unique_ptr<TThumbnail> MakeThumbnail(TGraphic* graphic, QSize box,
         pixels = graphic->Render(size);
     } else if (auto* codec = dynamic_cast<TCodecImage*>(graphic)) {
         pixels = Reduce(codec->DecodeReduced(size), size);
+    } else if (auto* jpeg = dynamic_cast<TJPEGImage*>(graphic)) {
+        pixels = Reduce(jpeg->DecodeReduced(size), size);
     } else if (std::unique_ptr<TRowReader> rows = graphic->OpenRows()) {
         hvresample::TPlane source;
         source.Width = own.width();
@@ -87,9 +89,6 @@ std::unique_ptr<TThumbnail> MakeThumbnail(TGraphic* graphic, QSize box,
         transparent = rows->Alpha();
     } else if (auto* bitmap = dynamic_cast<TBitmap*>(graphic)) {
         pixels = Reduce(bitmap->Bgr24Image(), size);
-    } else if (auto* jpeg = dynamic_cast<TJPEGImage*>(graphic)) {
-        jpeg->DIBNeeded(); // with its own progress events
-        pixels = Reduce(jpeg->Image(), size);
     } else {
         // Icons and metafiles: drawn at the size they are shown.
         pixels = graphic->Render(size);

@@ -8,6 +8,7 @@
 #include "platform/MonitorWatcher.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Graphics.h"
+#include "toolkit/codecs/PictureFormats.h"
 #include "toolkit/registry/Registry.h"
 #include "toolkit/widgets/Anchors.h"
 #include "toolkit/widgets/AppEvents.h"
@@ -28,9 +29,11 @@
 
 namespace {
 
-const QString kPictureFilter =
-    QStringLiteral("Pictures (*.bmp;*.jpg;*.jpeg;*.ico;*.emf;*.wmf)|*.bmp;*.jpg;*.jpeg;*.ico;*.emf;"
-                   "*.wmf|All files (*.*)|*.*");
+// "Pictures (*.bmp;*.jpg;...)|*.bmp;*.jpg;...|All files (*.*)|*.*", every readable format.
+QString PictureFilter() {
+    const QString patterns = PictureFilePatterns(QLatin1Char(';'));
+    return QStringLiteral("Pictures (%1)|%1|All files (*.*)|*.*").arg(patterns);
+}
 
 std::mutex gClockMutex;
 std::function<TDateTime()> gClock;
@@ -156,7 +159,7 @@ void TForm1::SetUpControls() {
     PopupMenu1->setDefaultAction(Preview1);
 
     for (TOpenDialog* dialog : {&OpenDialog1, &OpenDialog2}) {
-        dialog->SetFilter(kPictureFilter);
+        dialog->SetFilter(PictureFilter());
         dialog->SetOptions(int(TOpenOption::ofPathMustExist) | int(TOpenOption::ofFileMustExist) |
                            int(TOpenOption::ofEnableSizing) | int(TOpenOption::ofDontAddToRecent));
     }

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <unistd.h>
+
 namespace wallpaper {
 
 Backend defaultBackend(Desktop desktop) {
@@ -86,6 +88,44 @@ std::pair<QString, QString> alternateNames(const QString& path) {
     return {stem + QStringLiteral("-1") + suffix, stem + QStringLiteral("-2") + suffix};
 }
 
+namespace {
+
+// A second name for the file's contents: a hard link, renamed into place. The wallpaper file is
+// only ever replaced (a new file renamed over it), never written in place, so the link keeps the
+// contents it was made with. False where the file system has no hard links.
+bool linkInPlace(const QString& path, const QString& target) {
+    const QByteArray from = QFile::encodeName(path);
+    const QByteArray to = QFile::encodeName(target);
+    const QByteArray temporary = to + ".link-" + QByteArray::number(qint64(::getpid()));
+    ::unlink(temporary.constData());
+    if (::link(from.constData(), temporary.constData()) != 0)
+        return false;
+    if (::rename(temporary.constData(), to.constData()) != 0) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
+
+bool copyInPlace(const QString& path, const QString& target) {
+    QFile source(path);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile copy(target);
+    if (!copy.open(QIODevice::WriteOnly))
+        return false;
+    while (!source.atEnd()) {
+        const QByteArray block = source.read(1 << 20);
+        if (block.isEmpty() || !WriteAll(copy, block.constData(), block.size())) {
+            copy.cancelWriting();
+            break;
+        }
+    }
+    return copy.commit();
+}
+
+} // namespace
+
 QString prepareAlternate(const QString& path) {
     const auto [first, second] = alternateNames(path);
     const QFileInfo firstInfo(first);
@@ -95,23 +135,10 @@ QString prepareAlternate(const QString& path) {
         (!secondInfo.exists() || secondInfo.lastModified() <= firstInfo.lastModified()))
         target = second;
 
-    // Written under a temporary name and renamed, so the desktop never reads half a file; a
-    // symbolic link at the name is replaced, never written through.
-    QFile source(path);
-    if (!source.open(QIODevice::ReadOnly))
-        return path;
+    // Made under a temporary name and renamed, so the desktop never reads half a file; a symbolic
+    // link at the name is replaced, never written through.
     removeSymbolicLink(target);
-    QSaveFile copy(target);
-    if (!copy.open(QIODevice::WriteOnly))
-        return path;
-    while (!source.atEnd()) {
-        const QByteArray block = source.read(1 << 20);
-        if (block.isEmpty() || !WriteAll(copy, block.constData(), block.size())) {
-            copy.cancelWriting();
-            break;
-        }
-    }
-    if (!copy.commit())
+    if (!linkInPlace(path, target) && !copyInPlace(path, target))
         return path;
     // The copy is the newer of the two even where file times are coarse.
     QFile touched(target);

@@ -596,14 +596,20 @@ QByteArray TBitmap::SaveToBytes() const {
 }
 
 void TBitmap::SaveToFile(const QString& fileName) const {
-    const QByteArray bytes = SaveToBytes();
+    // Streamed from the pixels, never whole in memory, and replaced atomically.
+    const QString shown = QDir::toNativeSeparators(fileName);
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
-        throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2")
-                                .arg(QDir::toNativeSeparators(fileName), file.errorString()));
-    if (!WriteAll(file, bytes.constData(), bytes.size()) || !file.commit())
-        throw EFCreateError(QStringLiteral("Cannot write file \"%1\". %2")
-                                .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+        throw EFCreateError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(shown, file.errorString()));
+    WriteBmp24(Image(), [&](const char* data, qint64 size) {
+        if (!WriteAll(file, data, size))
+            throw EFCreateError(
+                QStringLiteral("Cannot write file \"%1\". %2").arg(shown, file.errorString()));
+    });
+    if (!file.commit())
+        throw EFCreateError(
+            QStringLiteral("Cannot write file \"%1\". %2").arg(shown, file.errorString()));
 }
 
 void TBitmap::LoadFromFile(const QString& fileName) {

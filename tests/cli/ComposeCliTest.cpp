@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@ struct Result {
     int Code = -1;
     QString Out;
     QString Err;
+    long PeakKiB = 0; // peak resident memory (RunWithBytes only)
 };
 
 Result RunCli(const QStringList& arguments, QProcessEnvironment env = QProcessEnvironment()) {
@@ -270,7 +272,7 @@ TEST_F(ComposeCli, ErrorsPrintTheMessageAndExitWithOne) {
 }
 
 // Runs tapestrix-compose with arguments as bytes (QProcess would pass them as UTF-8 text);
-// returns its exit code and standard error.
+// returns its exit code, standard error and peak resident memory.
 Result RunWithBytes(const std::vector<QByteArray>& arguments) {
     QTemporaryFile err;
     EXPECT_TRUE(err.open());
@@ -285,12 +287,58 @@ Result RunWithBytes(const std::vector<QByteArray>& arguments) {
         ::_exit(127);
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
     Result r;
     r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.PeakKiB = usage.ru_maxrss;
     err.seek(0);
     r.Err = QString::fromLocal8Bit(err.readAll());
     return r;
+}
+
+// A file of a few bytes may declare the largest picture allowed (16384 x 16384 RLE-compressed
+// pixels, 2^28): composed in every role it is read row by row, never held whole.
+TEST_F(ComposeCli, TinyFilesDeclaringHugePicturesStayWithinAMemoryBudget) {
+    QByteArray bmp(14 + 40 + 8, '\0');
+    auto put = [&bmp](int at, uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            bmp[at + i] = char(value >> (8 * i));
+    };
+    bmp[0] = 'B', bmp[1] = 'M';
+    bmp.append("\x00\x01", 2); // RLE8: end of picture at once (the rest is palette entry 0)
+    put(2, uint32_t(bmp.size()), 4);
+    put(10, 14 + 40 + 8, 4);
+    put(14, 40, 4);
+    put(18, 16384, 4);
+    put(22, 16384, 4);
+    put(26, 1, 2);
+    put(28, 8, 2);
+    put(30, 1, 4); // BI_RLE8
+    put(34, 2, 4);
+    put(46, 2, 4);
+    put(54 + 4, 0x00FFFFFF, 4); // palette: black, white
+    const QString huge = Dir.filePath(QStringLiteral("huge.bmp"));
+    QFile f(huge);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bmp);
+    f.close();
+    const QByteArray out = QFile::encodeName(Dir.filePath(QStringLiteral("o.bmp")));
+    const QByteArray file = QFile::encodeName(huge);
+    const std::vector<std::vector<QByteArray>> runs = {
+        {"--foreground", file},
+        {"--background", file},
+        {"--background", file, "--tile"},
+    };
+    for (const auto& run : runs) {
+        std::vector<QByteArray> arguments = {"--size", "1920x1080", "--quiet", "--output", out};
+        arguments.insert(arguments.end(), run.begin(), run.end());
+        const Result r = RunWithBytes(arguments);
+        EXPECT_EQ(r.Code, 0) << r.Err.toStdString();
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer's own bookkeeping counts as resident memory
+        EXPECT_LT(r.PeakKiB, 256 * 1024) << run[0].constData() << " " << run.size();
+#endif
+    }
 }
 
 TEST_F(ComposeCli, FileNamesThatAreNotUtf8) {

@@ -594,16 +594,13 @@ QImage DecodeBmp(const QByteArray& data, const QString& name, TPixelFormat* form
     return image;
 }
 
-QByteArray EncodeBmp24(const QImage& image) {
+void WriteBmp24(const QImage& image, const std::function<void(const char*, qint64)>& put) {
     const int w = image.isNull() ? 0 : image.width();
     const int h = image.isNull() ? 0 : image.height();
     const uint32_t stride = (uint32_t(w) * 3 + 3) & ~3u;
     const uint32_t pixelBytes = stride * uint32_t(h);
     const uint32_t headerBytes = 14 + 40;
-    QByteArray out(qsizetype(headerBytes + pixelBytes), '\0');
-    auto* p = reinterpret_cast<uint8_t*>(out.data());
-    p[0] = 'B';
-    p[1] = 'M';
+    uint8_t p[headerBytes] = {'B', 'M'};
     Put32(p + 2, headerBytes + pixelBytes);
     Put32(p + 10, headerBytes);
     Put32(p + 14, 40);
@@ -615,13 +612,28 @@ QByteArray EncodeBmp24(const QImage& image) {
     Put32(p + 34, pixelBytes);
     Put32(p + 38, 3780); // 96 dpi in pixels per metre
     Put32(p + 42, 3780);
+    put(reinterpret_cast<const char*>(p), headerBytes);
     if (w == 0 || h == 0)
-        return out;
+        return;
     const QImage src = image.format() == QImage::Format_BGR888
                            ? image
                            : image.convertToFormat(QImage::Format_BGR888);
-    for (int y = 0; y < h; ++y)
-        std::memcpy(p + headerBytes + size_t(h - 1 - y) * stride, src.constScanLine(y),
-                    size_t(w) * 3);
+    // The rows, bottom first, in chunks of about a megabyte (the padding stays zero).
+    const int rowsPerChunk = int(std::max<uint32_t>(1, (1u << 20) / stride));
+    std::vector<char> chunk(size_t(stride) * size_t(std::min(rowsPerChunk, h)), '\0');
+    for (int y = h - 1; y >= 0;) {
+        int rows = 0;
+        for (; rows < rowsPerChunk && y >= 0; ++rows, --y)
+            std::memcpy(chunk.data() + size_t(rows) * stride, src.constScanLine(y), size_t(w) * 3);
+        put(chunk.data(), qint64(rows) * stride);
+    }
+}
+
+QByteArray EncodeBmp24(const QImage& image) {
+    QByteArray out;
+    const int w = image.isNull() ? 0 : image.width();
+    const int h = image.isNull() ? 0 : image.height();
+    out.reserve(qsizetype(54 + ((uint32_t(w) * 3 + 3) & ~3u) * uint32_t(h)));
+    WriteBmp24(image, [&out](const char* data, qint64 size) { out.append(data, size); });
     return out;
 }

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -52,4 +53,7 @@ QImage DecodeBmp(const QByteArray& data, const QString& name, TPixelFormat* form
                  int64_t maxPixels = kMaxPicturePixels);
 
 // A 24-bit BMP file: BITMAPFILEHEADER, BITMAPINFOHEADER, bottom-up rows padded to 4 bytes.
+// WriteBmp24 hands it to put piece by piece (about a megabyte at a time), so that a file is
+// written without the whole of it in memory; put may throw to stop.
+void WriteBmp24(const QImage& image, const std::function<void(const char*, qint64)>& put);
 QByteArray EncodeBmp24(const QImage& image);

@@ -1,6 +1,7 @@
 #include "toolkit/codecs/Icon.h"
 
 #include "toolkit/codecs/PictureFile.h"
+#include "toolkit/codecs/PngCodec.h"
 
 #include <QDir>
 #include <QPainter>
@@ -111,10 +112,13 @@ private:
 
     QImage DecodePng(const Entry& e) const {
         QImage img;
-        if (!img.loadFromData(FData + e.Offset, int(e.Size), "PNG") || img.width() != e.Width ||
-            img.height() != e.Height)
+        try {
+            img = DecodePngImage(FData + e.Offset, e.Size, FName);
+        } catch (const EInvalidGraphic&) {
+        }
+        if (img.width() != e.Width || img.height() != e.Height)
             Invalid(QStringLiteral("the PNG data of image %1 is damaged").arg(e.Index + 1));
-        return img.convertToFormat(QImage::Format_ARGB32);
+        return img;
     }
 
     QImage DecodeDib(const Entry& e) const {

@@ -113,9 +113,26 @@ void TJPEGImage::LoadFromBytes(const QByteArray& data, const QString& name) {
 void TJPEGImage::DIBNeeded() {
     if (!FImage.isNull() || Empty())
         return;
-    const TRect whole = Rect(0, 0, FWidth, FHeight);
-    Progress(this, TProgressStage::psStarting, 0, false, whole, QString());
+    Progress(this, TProgressStage::psStarting, 0, false, Rect(0, 0, FWidth, FHeight), QString());
+    FImage = Decode(1, true);
+    Progress(this, TProgressStage::psEnding, 100, false, Rect(0, 0, FWidth, FHeight), QString());
+}
 
+QImage TJPEGImage::DecodeReduced(QSize atLeast) {
+    if (!FImage.isNull() || Empty())
+        return FImage;
+    // Asked for in the stored orientation; the smallest of libjpeg's scales that is not smaller.
+    const QSize wanted = OrientationSwapsSides(FOrientation) ? atLeast.transposed() : atLeast;
+    const QSize stored = StoredSize();
+    int denominator = 8;
+    while (denominator > 1 && ((stored.width() + denominator - 1) / denominator < wanted.width() ||
+                               (stored.height() + denominator - 1) / denominator < wanted.height()))
+        denominator /= 2;
+    return Decode(denominator, false);
+}
+
+QImage TJPEGImage::Decode(int denominator, bool report) {
+    const TRect whole = Rect(0, 0, FWidth, FHeight);
     QImage image;
     QString error;
     std::exception_ptr raised;
@@ -123,21 +140,24 @@ void TJPEGImage::DIBNeeded() {
         TJpegReader reader(reinterpret_cast<const uint8_t*>(FData.constData()),
                            size_t(FData.size()), FMaxMemory);
         TDecodeProgress throttle(
-            [this](int percent) {
-                Progress(this, TProgressStage::psRunning, uint8_t(percent), false,
-                         Rect(0, 0, FWidth, FHeight), QString());
+            [this, report, whole](int percent) {
+                if (report)
+                    Progress(this, TProgressStage::psRunning, uint8_t(percent), false, whole,
+                             QString());
             },
             FClock);
         reader.SetProgress([&throttle](int percent) { return throttle.Running(percent); });
-        bool ok = reader.ReadHeader();
+        bool ok = reader.ReadHeader() && reader.SetScale(denominator);
         if (ok) {
             try {
                 const TColour colour(*this, reader);
                 ok = reader.Start();
                 if (ok) {
-                    image = AllocateImage(FWidth, FHeight, QImage::Format_BGR888);
+                    const QSize stored(reader.OutputWidth(), reader.OutputHeight());
+                    const QSize upright = OrientedSize(stored, FOrientation);
+                    image = AllocateImage(upright.width(), upright.height(), QImage::Format_BGR888);
                     ok = DecodeUpright(
-                        image, StoredSize(), FOrientation, 3,
+                        image, stored, FOrientation, 3,
                         [&reader](uint8_t* const* rows, int count) {
                             return reader.ReadRows(rows, count);
                         },
@@ -160,7 +180,8 @@ void TJPEGImage::DIBNeeded() {
 
     if (image.isNull()) {
         try {
-            Progress(this, TProgressStage::psEnding, 0, false, whole, QString());
+            if (report)
+                Progress(this, TProgressStage::psEnding, 0, false, whole, QString());
         } catch (...) {
             // The decoding error below is the one to report.
         }
@@ -174,8 +195,7 @@ void TJPEGImage::DIBNeeded() {
         }
         Fail(error);
     }
-    FImage = std::move(image);
-    Progress(this, TProgressStage::psEnding, 100, false, whole, QString());
+    return image;
 }
 
 void TJPEGImage::Paint(QPainter& painter, const QRect& target) {

@@ -51,6 +51,10 @@ public:
     // and leaves the picture undecoded.
     void DIBNeeded();
     bool Decoded() const override { return !FImage.isNull(); }
+    // The picture decoded at the smallest of libjpeg's scales (1/8, 1/4, 1/2, 1) that is at
+    // least atLeast (upright) or the whole picture, for thumbnails: the decoded picture when there
+    // is one, else a new one that is not kept. No progress events; failures as DIBNeeded's.
+    QImage DecodeReduced(QSize atLeast);
     // The decoded picture, upright (QImage::Format_BGR888); null before decoding.
     const QImage& Image() const { return FImage; }
     // Raw file bytes as loaded.
@@ -74,6 +78,7 @@ private:
     QSize StoredSize() const;
     QString DisplayName() const;
     [[noreturn]] void Fail(const QString& what) const;
+    QImage Decode(int denominator, bool report);
 
     QByteArray FData;
     QString FName;

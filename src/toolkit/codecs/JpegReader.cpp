@@ -36,6 +36,7 @@ struct TJpegReader::TState {
     bool Created = false;
     bool Started = false;
     int Next = 0; // the row decoded next
+    int ScaleDenominator = 1;
     const uint8_t* Data = nullptr;
     size_t Size = 0;
     int64_t MaxMemory = 0;
@@ -140,15 +141,22 @@ bool IccOf(TState* s, JOCTET** data, unsigned* size) {
     return true;
 }
 
+// A side decoded at 1/denominator of its size, as libjpeg rounds it.
+JDIMENSION ScaledSide(JDIMENSION side, int denominator) {
+    return JDIMENSION((uint64_t(side) + unsigned(denominator) - 1) / unsigned(denominator));
+}
+
 bool StartOf(TState* s) {
     if (setjmp(s->Jump))
         return false;
     s->Info.out_color_space = s->Cmyk ? JCS_CMYK : JCS_EXT_BGR;
     s->Info.progress = &s->ProgressManager;
     s->ProgressManager.progress_monitor = &TState::ProgressMonitor;
+    s->Info.scale_num = 1;
+    s->Info.scale_denom = unsigned(s->ScaleDenominator);
     jpeg_start_decompress(&s->Info);
-    if (s->Info.output_width != s->Info.image_width ||
-        s->Info.output_height != s->Info.image_height) {
+    if (s->Info.output_width != ScaledSide(s->Info.image_width, s->ScaleDenominator) ||
+        s->Info.output_height != ScaledSide(s->Info.image_height, s->ScaleDenominator)) {
         std::snprintf(s->Message, sizeof s->Message, "the picture size changed");
         TState::Fail(reinterpret_cast<j_common_ptr>(&s->Info), TJpegReader::TFailure::Data);
     }
@@ -237,6 +245,22 @@ int TJpegReader::Height() const {
     return int(FState->Info.image_height);
 }
 
+bool TJpegReader::SetScale(int denominator) {
+    if ((denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8) ||
+        FState->Started)
+        return false;
+    FState->ScaleDenominator = denominator;
+    return true;
+}
+
+int TJpegReader::OutputWidth() const {
+    return int(ScaledSide(FState->Info.image_width, FState->ScaleDenominator));
+}
+
+int TJpegReader::OutputHeight() const {
+    return int(ScaledSide(FState->Info.image_height, FState->ScaleDenominator));
+}
+
 int TJpegReader::Components() const {
     return FState->Info.num_components;
 }
@@ -298,7 +322,7 @@ bool TJpegReader::Start() {
 
 bool TJpegReader::ReadRows(uint8_t* const* rows, int count) {
     TState* s = FState.get();
-    if (!s->Started || count < 0 || NextRow() + int64_t(count) > Height()) {
+    if (!s->Started || count < 0 || NextRow() + int64_t(count) > OutputHeight()) {
         std::snprintf(s->Message, sizeof s->Message, "rows asked for out of order");
         s->Failure = TFailure::Data;
         return false;

@@ -34,6 +34,13 @@ public:
     bool ReadHeader();
     int Width() const;
     int Height() const;
+    // Decoding at 1/denominator of the size (1, 2, 4 or 8; libjpeg's scaled DCT, for
+    // thumbnails): set after ReadHeader() and before Start(). The rows are then OutputWidth()
+    // wide and OutputHeight() of them are read (each side rounded up). False for another
+    // denominator or after Start().
+    bool SetScale(int denominator);
+    int OutputWidth() const;
+    int OutputHeight() const;
     int Components() const;
     int Precision() const; // bits per sample as the header says, also when it was refused
     TColorSpace ColorSpace() const;
@@ -59,7 +66,8 @@ public:
     // Starts decoding after ReadHeader(). False on failure. A file with more than 1,000 scans is
     // taken as damaged.
     bool Start();
-    // Decodes the next count rows into rows[0 .. count), each Width() x 3 bytes: blue, green, red.
+    // Decodes the next count rows into rows[0 .. count), each OutputWidth() x 3 bytes: blue,
+    // green, red.
     // CMYK and YCCK pictures are converted (the inverted form Adobe writes is recognised) by the
     // converter set, else plainly (each colour times the black's complement). Data that ends
     // early is a failure, not grey rows. False on failure.

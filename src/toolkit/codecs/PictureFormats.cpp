@@ -1,8 +1,16 @@
 #include "toolkit/codecs/PictureFormats.h"
 
+#include "toolkit/codecs/AvifCodec.h"
+#include "toolkit/codecs/CodecImage.h"
+#include "toolkit/codecs/GifCodec.h"
+#include "toolkit/codecs/HeifCodec.h"
 #include "toolkit/codecs/Icon.h"
 #include "toolkit/codecs/Jpeg.h"
+#include "toolkit/codecs/JxlCodec.h"
+#include "toolkit/codecs/PngCodec.h"
 #include "toolkit/codecs/SvgImage.h"
+#include "toolkit/codecs/TiffCodec.h"
+#include "toolkit/codecs/WebPCodec.h"
 #include "toolkit/metafile/Metafile.h"
 
 #include <algorithm>
@@ -15,6 +23,8 @@ bool StartsWith(const QByteArray& head, const char* bytes, size_t size, size_t a
     return size_t(head.size()) >= at + size && std::memcmp(head.constData() + at, bytes, size) == 0;
 }
 
+// A literal's bytes at the start. With an offset, give the size too: (head, literal, offset)
+// calls the function above with the offset taken for the size.
 template <size_t N> bool StartsWith(const QByteArray& head, const char (&bytes)[N], size_t at = 0) {
     return StartsWith(head, bytes, N - 1, at);
 }
@@ -47,7 +57,7 @@ bool IsIcon(const QByteArray& head) {
 
 // EMF: the header record (type 1) with " EMF" at byte 40.
 bool IsEmf(const QByteArray& head) {
-    return Le32(head, 0) == 1 && StartsWith(head, " EMF", 40);
+    return Le32(head, 0) == 1 && StartsWith(head, " EMF", 4, 40);
 }
 
 // WMF with the placeable header (its key); a WMF without it has no signature worth the name.
@@ -64,7 +74,7 @@ bool IsGif(const QByteArray& head) {
 }
 
 bool IsWebP(const QByteArray& head) {
-    return StartsWith(head, "RIFF") && StartsWith(head, "WEBP", 8);
+    return StartsWith(head, "RIFF") && StartsWith(head, "WEBP", 4, 8);
 }
 
 bool IsTiff(const QByteArray& head) {
@@ -74,7 +84,7 @@ bool IsTiff(const QByteArray& head) {
 
 // An ISO base media file whose "ftyp" box names one of the brands.
 bool HasBrand(const QByteArray& head, std::initializer_list<const char*> brands) {
-    if (!StartsWith(head, "ftyp", 4))
+    if (!StartsWith(head, "ftyp", 4, 4))
         return false;
     const uint32_t boxSize = uint32_t(uint8_t(head[0])) << 24 | uint32_t(uint8_t(head[1])) << 16 |
                              uint32_t(uint8_t(head[2])) << 8 | uint32_t(uint8_t(head[3]));
@@ -127,6 +137,11 @@ template <class T> std::unique_ptr<TGraphic> Make() {
     return std::make_unique<T>();
 }
 
+// A picture of today's formats: the generic picture over the format's codec.
+template <const TCodec& (*Codec)()> std::unique_ptr<TGraphic> MakeCodecImage() {
+    return std::make_unique<TCodecImage>(Codec());
+}
+
 std::unique_ptr<TGraphic> MakeMetafile() {
     return CreateMetafileGraphic();
 }
@@ -139,18 +154,25 @@ std::vector<TPictureFormat> MakeFormats() {
         {"ICO", {QStringLiteral("ico")}, &IsIcon, &Make<TIcon>},
         {"EMF", {QStringLiteral("emf")}, &IsEmf, &MakeMetafile},
         {"WMF", {QStringLiteral("wmf")}, &IsPlaceableWmf, &MakeMetafile},
-        // Today's formats join here, each with its codec (see PictureDecoder.h), e.g.
-        // {"PNG", {QStringLiteral("png"), QStringLiteral("apng")}, &IsPng, &MakePng},
+        // Today's formats, each with its codec (see PictureDecoder.h).
+        {"PNG", {QStringLiteral("png"), QStringLiteral("apng")}, &IsPng, &MakeCodecImage<PngCodec>},
+        {"GIF", {QStringLiteral("gif")}, &IsGif, &MakeCodecImage<GifCodec>},
+        {"TIFF",
+         {QStringLiteral("tif"), QStringLiteral("tiff")},
+         &IsTiff,
+         &MakeCodecImage<TiffCodec>},
+        {"WebP", {QStringLiteral("webp")}, &IsWebP, &MakeCodecImage<WebPCodec>},
+        {"AVIF", {QStringLiteral("avif")}, &IsAvif, &MakeCodecImage<AvifCodec>},
+        {"HEIF",
+         {QStringLiteral("heic"), QStringLiteral("heif"), QStringLiteral("hif")},
+         &IsHeif,
+         &MakeCodecImage<HeifCodec>},
+        {"JPEG XL", {QStringLiteral("jxl")}, &IsJxl, &MakeCodecImage<JxlCodec>},
         // SVG is drawn, not decoded: a graphic of its own. Gzip-compressed SVG matches no
         // signature, so its extension (svg, svgz) decides, as for any file without one.
         {"SVG", {QStringLiteral("svg"), QStringLiteral("svgz")}, &IsSvg, &Make<TSvgImage>},
     };
 }
-
-// Signatures of formats known by name before their readers join the table, so that a file in
-// one of them is not taken for what its extension says.
-[[maybe_unused]] const auto kFutureSignatures = {&IsPng,  &IsGif,  &IsWebP, &IsTiff,
-                                                 &IsAvif, &IsHeif, &IsJxl};
 
 } // namespace
 
@@ -170,12 +192,19 @@ const TPictureFormat* FindPictureFormat(const QByteArray& head, const QString& e
     return nullptr;
 }
 
-QString PictureFilePatterns() {
+QString PictureFilePatterns(QChar separator) {
     QStringList patterns;
     for (const TPictureFormat& format : PictureFormats())
         for (const QString& extension : format.Extensions)
             patterns << QStringLiteral("*.") + extension;
-    return patterns.join(QLatin1Char(' '));
+    return patterns.join(separator);
+}
+
+QString PictureFormatNames() {
+    QStringList names;
+    for (const TPictureFormat& format : PictureFormats())
+        names << QString::fromLatin1(format.Name);
+    return names.join(QStringLiteral(", "));
 }
 
 std::unique_ptr<TGraphic> CreateGraphicFor(const QByteArray& head, const QString& extension) {

@@ -29,5 +29,8 @@ const std::vector<TPictureFormat>& PictureFormats();
 // names, else nullptr.
 const TPictureFormat* FindPictureFormat(const QByteArray& head, const QString& extension);
 
-// "*.bmp *.jpg ..." of every format, for the open dialogs' filters.
-QString PictureFilePatterns();
+// "*.bmp *.jpg ..." of every format in table order, for the open dialogs' filters.
+QString PictureFilePatterns(QChar separator = QLatin1Char(' '));
+
+// "BMP, JPEG, ..." of every format in table order, for help texts.
+QString PictureFormatNames();

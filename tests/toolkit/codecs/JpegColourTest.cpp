@@ -167,6 +167,49 @@ TEST_F(JpegColour, EveryExifOrientationIsShownUpright) {
     }
 }
 
+// Thumbnails decode at libjpeg's reduced scales: upright, colour-managed, and close to the whole
+// picture averaged over the blocks each reduced pixel stands for.
+TEST_F(JpegColour, ReducedDecodingIsUprightAndConvertedAtTheScaleAsked) {
+    struct Case {
+        const char* Name;
+        QSize AtLeast, Expected; // upright
+    };
+    std::vector<Case> cases = {{"adobe.jpg", {10, 6}, {10, 6}}, // 1/4
+                               {"cmyk.jpg", {11, 6}, {20, 12}}, // 1/2: 1/4 would be too small
+                               {"none.jpg", {40, 24}, {40, 24}}};
+    static const char* const kOrientations[] = {"orient1.jpg", "orient2.jpg", "orient3.jpg",
+                                                "orient4.jpg", "orient5.jpg", "orient6.jpg",
+                                                "orient7.jpg", "orient8.jpg"};
+    for (int n = 1; n <= 8; ++n) {
+        const QSize eighth = n >= 5 ? QSize(3, 5) : QSize(5, 3);
+        cases.push_back({kOrientations[n - 1], eighth, eighth});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TJPEGImage jpeg;
+        jpeg.LoadFromFile(File(c.Name));
+        const QImage reduced = jpeg.DecodeReduced(c.AtLeast);
+        EXPECT_FALSE(jpeg.Decoded()) << "the reduced picture is not kept";
+        ASSERT_EQ(reduced.size(), c.Expected);
+        const auto whole = Decoded(c.Name);
+        const int step = whole->Image().width() / reduced.width();
+        for (int y = 0; y < reduced.height(); ++y)
+            for (int x = 0; x < reduced.width(); ++x) {
+                int sum[3] = {0, 0, 0};
+                for (int v = 0; v < step; ++v)
+                    for (int u = 0; u < step; ++u) {
+                        const QRgb p = At(whole->Image(), x * step + u, y * step + v);
+                        sum[0] += qRed(p), sum[1] += qGreen(p), sum[2] += qBlue(p);
+                    }
+                const QRgb p = At(reduced, x, y);
+                const int got[3] = {qRed(p), qGreen(p), qBlue(p)};
+                for (int ch = 0; ch < 3; ++ch)
+                    EXPECT_NEAR(got[ch], sum[ch] / (step * step), 12)
+                        << "at " << x << "," << y << " channel " << ch;
+            }
+    }
+}
+
 TEST_F(JpegColour, AWideGamutProfileIsConvertedToSrgb) {
     for (const char* name : {"adobe.jpg", "large.jpg"}) { // large: over two APP2 markers
         SCOPED_TRACE(name);

@@ -86,7 +86,12 @@ TEST(PictureFormats, ContentDecidesTheClassAndTheExtensionOnlyWhereThereIsNone) 
     EXPECT_EQ(LoadError(picture, dir.filePath("none.xyz")),
               QStringLiteral("Unknown picture file extension (.xyz)"));
     EXPECT_TRUE(LoadError(picture, dir.filePath("none.jpg")).startsWith("Cannot open file"));
-    EXPECT_TRUE(PictureFilePatterns().contains(QLatin1String("*.jpeg")));
+    // The dialogs' filter: the toolkit's own formats first, in their order, then every other.
+    const QString patterns = PictureFilePatterns(QLatin1Char(';'));
+    EXPECT_TRUE(patterns.startsWith(QLatin1String("*.bmp;*.jpg;*.jpeg;*.ico;*.emf;*.wmf;")));
+    for (const char* pattern :
+         {"*.png", "*.gif", "*.tiff", "*.webp", "*.avif", "*.heic", "*.jxl", "*.svg", "*.svgz"})
+        EXPECT_TRUE(patterns.split(QLatin1Char(';')).contains(QLatin1String(pattern))) << pattern;
 }
 
 TEST(PictureFiles, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
