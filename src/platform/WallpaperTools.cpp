@@ -145,16 +145,13 @@ QStringList hyprlandMonitors(const Context& context) {
 
 namespace {
 
-// Each monitor's file preloaded and shown; an empty monitor name stands for every monitor.
-void setHyprpaper(const Context& context, const std::vector<std::pair<QString, QString>>& shown) {
-    QStringList preloaded;
-    for (const auto& [monitor, path] : shown) {
-        if (preloaded.contains(path))
-            continue;
+// The files preloaded, then each monitor's shown (`shown` is asked after the preloads); an
+// empty monitor name stands for every monitor.
+void setHyprpaper(const Context& context, const QStringList& files,
+                  const std::function<std::vector<std::pair<QString, QString>>()>& shown) {
+    for (const QString& path : files)
         hyprpaperRequest(context, {QStringLiteral("hyprpaper"), QStringLiteral("preload"), path});
-        preloaded << path;
-    }
-    for (const auto& [monitor, path] : shown)
+    for (const auto& [monitor, path] : shown())
         hyprpaperRequest(context, {QStringLiteral("hyprpaper"), QStringLiteral("wallpaper"),
                                    monitor + QLatin1Char(',') + path});
     // Frees the previous images' memory in hyprpaper; the new wallpaper is set either way.
@@ -168,20 +165,26 @@ void setHyprpaper(const Context& context, const std::vector<std::pair<QString, Q
 } // namespace
 
 void setHyprlandWallpaper(const Context& context, const QString& path) {
-    QStringList monitors = hyprlandMonitors(context);
-    if (monitors.isEmpty())
-        monitors << QString();
-    std::vector<std::pair<QString, QString>> shown;
-    for (const QString& monitor : monitors)
-        shown.emplace_back(monitor, path);
-    setHyprpaper(context, shown);
+    setHyprpaper(context, {path}, [&] {
+        QStringList monitors = hyprlandMonitors(context);
+        if (monitors.isEmpty())
+            monitors << QString();
+        std::vector<std::pair<QString, QString>> shown;
+        for (const QString& monitor : monitors)
+            shown.emplace_back(monitor, path);
+        return shown;
+    });
 }
 
 void setHyprlandWallpapers(const Context& context, const TWallpaperFiles& files) {
+    QStringList paths;
     std::vector<std::pair<QString, QString>> shown;
-    for (const TMonitorFile& monitor : files.Monitors)
+    for (const TMonitorFile& monitor : files.Monitors) {
+        if (!paths.contains(monitor.Path))
+            paths << monitor.Path;
         shown.emplace_back(monitor.Monitor.Name, monitor.Path);
-    setHyprpaper(context, shown);
+    }
+    setHyprpaper(context, paths, [&shown] { return shown; });
 }
 
 namespace {
