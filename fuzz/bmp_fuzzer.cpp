@@ -1,7 +1,7 @@
 // libFuzzer target for the BMP reader: decode the bytes and, when they load, draw the picture
 // into a small 24-bit bitmap.
-#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/Graphics.h"
+#include "toolkit/codecs/BmpCodec.h"
 
 #include <cstddef>
 #include <cstdint>

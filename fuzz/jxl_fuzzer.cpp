@@ -1,7 +1,7 @@
-// libFuzzer target for JPEG XL pictures, see LibraryCodecFuzz.h.
-#include "LibraryCodecFuzz.h"
+// libFuzzer target for JPEG XL pictures, see CodecFuzz.h.
+#include "CodecFuzz.h"
 #include "toolkit/codecs/JxlCodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return FuzzLibraryCodec(JxlCodec(), data, size);
+    return FuzzCodec(JxlCodec(), data, size, int64_t(1) << 20);
 }

@@ -6,8 +6,10 @@
 #include "imaging/Wallpaper.h"
 #include "toolkit/codecs/CodecImage.h"
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -137,6 +139,25 @@ void DrawScaled(TBitmap* output, TGraphic* graphic, const TRect& rect, bool back
     }
 }
 
+// A picture repeated at its own size from the top-left corner, read row by row: only the rows
+// and columns the output shows are decoded, the rest of the output copies them.
+void TileRows(TBitmap* output, TRowReader& rows, int tileWidth, int tileHeight) {
+    QImage& image = output->Image();
+    const int width = image.width(), height = image.height();
+    uint8_t* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = bits + stride * y;
+        if (y < tileHeight) {
+            const uint8_t* from = rows.Row(y);
+            for (int x = 0; x < width; x += tileWidth)
+                std::memcpy(row + 3 * size_t(x), from, 3 * size_t(std::min(tileWidth, width - x)));
+        } else {
+            std::memcpy(row, bits + stride * (y % tileHeight), 3 * size_t(width));
+        }
+    }
+}
+
 } // namespace
 
 std::unique_ptr<TBitmap> ComposePictures(int Width, int Height, TGraphic* Foreground,
@@ -198,8 +219,16 @@ std::unique_ptr<TBitmap> ComposePictures(int Width, int Height, TGraphic* Foregr
         if (Background && !empty) {
             SetStatus(Status, "Creating background...");
             if (Tile) {
-                const std::unique_ptr<TBitmap> tile = GraphicToBitmap(Background);
-                TileGraphic(output.get(), tile.get(), 0, 0);
+                TSource tile;
+                if (!Background->Empty())
+                    tile = OpenSource(Background, true);
+                if (tile.Streamed()) {
+                    TileRows(output.get(), *tile.Rows, tile.Width, tile.Height);
+                } else {
+                    if (!tile.Bitmap)
+                        tile.Bitmap = GraphicToBitmap(Background);
+                    TileGraphic(output.get(), tile.Bitmap.get(), 0, 0);
+                }
             } else {
                 SetStatus(Status, "Creating background texture...");
                 SetProgress(Progress, 0);

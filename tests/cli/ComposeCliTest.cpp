@@ -300,24 +300,21 @@ Result RunWithBytes(const std::vector<QByteArray>& arguments) {
 // A file of a few bytes may declare the largest picture allowed (16384 x 16384 RLE-compressed
 // pixels, 2^28): composed in every role it is read row by row, never held whole.
 TEST_F(ComposeCli, TinyFilesDeclaringHugePicturesStayWithinAMemoryBudget) {
-    QByteArray bmp(14 + 40 + 8, '\0');
-    auto put = [&bmp](int at, uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            bmp[at + i] = char(value >> (8 * i));
-    };
-    bmp[0] = 'B', bmp[1] = 'M';
+    using testsupport::Put16;
+    using testsupport::Put32;
+    QByteArray bmp("BM");
+    Put32(bmp, 14 + 40 + 8 + 2); // file size
+    Put32(bmp, 0);
+    Put32(bmp, 14 + 40 + 8);                 // pixels' offset
+    for (uint32_t v : {40u, 16384u, 16384u}) // header size, width, height
+        Put32(bmp, v);
+    Put16(bmp, 1);
+    Put16(bmp, 8);
+    for (uint32_t v : {1u, 2u, 0u, 0u, 2u, 0u}) // BI_RLE8, data size, dpi, colours used
+        Put32(bmp, v);
+    Put32(bmp, 0); // palette: black, white
+    Put32(bmp, 0x00FFFFFF);
     bmp.append("\x00\x01", 2); // RLE8: end of picture at once (the rest is palette entry 0)
-    put(2, uint32_t(bmp.size()), 4);
-    put(10, 14 + 40 + 8, 4);
-    put(14, 40, 4);
-    put(18, 16384, 4);
-    put(22, 16384, 4);
-    put(26, 1, 2);
-    put(28, 8, 2);
-    put(30, 1, 4); // BI_RLE8
-    put(34, 2, 4);
-    put(46, 2, 4);
-    put(54 + 4, 0x00FFFFFF, 4); // palette: black, white
     const QString huge = Dir.filePath(QStringLiteral("huge.bmp"));
     QFile f(huge);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));

@@ -194,6 +194,9 @@ TEST(ComposePictures, GivesComposeWallpapersBytesAndTextsForTheToolkitsFormats) 
             {data("bmp/q/pal8rlecut.bmp"), data("bmp/q/pal4rletrns.bmp"), false, 127, 64});
         cases.push_back(
             {data("bmp/q/rgb24rle24.bmp"), data("bmp/q/pal8rletrns.bmp"), false, 64, 127});
+        // Tiles read row by row: wider and shorter than the output, and repeated both ways.
+        cases.push_back({data("bmp/g/pal1.bmp"), data("jpeg/testorig.jpg"), true, 150, 300});
+        cases.push_back({data("jpeg/gray.jpg"), data("bmp/q/pal8rletrns.bmp"), true, 300, 100});
     }
     for (const Case& c : cases) {
         const std::string what = (c.Fg + " | " + c.Bg).toStdString();

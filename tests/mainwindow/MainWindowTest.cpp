@@ -567,8 +567,9 @@ TEST_F(MainWindowTest, AReadThatNeverReturnsHoldsNeitherStopNorExitNorTheWindow)
         const auto took = std::chrono::steady_clock::now() - started;
         EXPECT_FALSE(form->FBack);
         EXPECT_LT(took, std::chrono::seconds(10));
-        if (!exit)
+        if (!exit) {
             EXPECT_EQ(form->StatusBar1->SimpleText(), "Stopped!");
+        }
     }
     EXPECT_EQ(FTerminations, terminations + 1);
     unblock(); // the abandoned jobs end by themselves now

@@ -1,10 +1,22 @@
 // Helpers shared by every test executable.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace testsupport {
+
+// Little-endian numbers appended to bytes that tests assemble into files.
+inline void Put16(QByteArray& b, uint16_t v) {
+    b.append(char(v & 0xFF)).append(char(v >> 8));
+}
+inline void Put32(QByteArray& b, uint32_t v) {
+    Put16(b, uint16_t(v & 0xFFFF));
+    Put16(b, uint16_t(v >> 16));
+}
 
 // Folder of pictures made by others (../shared/testdata), or empty when it is absent.
 // TAPESTRIX_TESTDATA in the environment overrides the configured place.

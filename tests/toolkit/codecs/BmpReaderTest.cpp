@@ -2,8 +2,8 @@
 // row padding, bit fields, RLE with its escapes, and damaged or oversized headers. Expected
 // pixels come from a plain model of the format kept here.
 #include "support/TestSupport.h"
-#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/Graphics.h"
+#include "toolkit/codecs/BmpCodec.h"
 
 #include <QFile>
 #include <QImage>
@@ -16,13 +16,8 @@
 
 namespace {
 
-void Put16(QByteArray& b, uint16_t v) {
-    b.append(char(v & 0xFF)).append(char(v >> 8));
-}
-void Put32(QByteArray& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-}
+using testsupport::Put16;
+using testsupport::Put32;
 
 // A BMP file assembled from its parts; Pixels holds the stored pixel data as it is.
 struct BmpFile {

@@ -15,13 +15,8 @@
 
 namespace {
 
-void Put16(QByteArray& b, uint16_t v) {
-    b.append(char(v & 0xFF)).append(char(v >> 8));
-}
-void Put32(QByteArray& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-}
+using testsupport::Put16;
+using testsupport::Put32;
 
 // One icon image: its pixels as they should come out (ARGB), and how it is stored.
 struct IconImage {

@@ -2,6 +2,7 @@
 // the end-of-file record and the sizes filled in on Bytes().
 #pragma once
 
+#include "support/TestSupport.h"
 #include "toolkit/metafile/Metafile.h"
 #include "toolkit/metafile/MetafileRecords.h"
 
@@ -31,14 +32,8 @@ inline uint16_t S(int16_t v) {
     return uint16_t(v);
 }
 
-inline void Put16(QByteArray& b, uint16_t v) {
-    b.append(char(v & 0xFF));
-    b.append(char(v >> 8));
-}
-inline void Put32(QByteArray& b, uint32_t v) {
-    Put16(b, uint16_t(v & 0xFFFF));
-    Put16(b, uint16_t(v >> 16));
-}
+using testsupport::Put16;
+using testsupport::Put32;
 
 // EMF with a frame in 0.01 mm and a reference device of `devicePx` pixels over `mm`
 // millimetres. Records are 32-bit words after type and size.
