@@ -197,8 +197,9 @@ int main(int argc, char** argv) {
     SetHv3DPresenter([](const QString&) {});
     QString error;
     try {
-        const int status =
-            options.Mode == TComposeMode::Apply ? RunApply(options) : RunCompose(options);
+        const int status = options.Mode == TComposeMode::Apply          ? RunApply(options)
+                           : options.Mode == TComposeMode::ListMonitors ? RunListMonitors()
+                                                                        : RunCompose(options);
         if (status != 0 || names.FinishOutput(&error))
             return status;
     } catch (const Exception& e) {

@@ -1,6 +1,7 @@
 // --apply: one desktop job, run by the drawing thread as the program runs it: compose at the
 // primary screen's size, write the per-user wallpaper file, set the desktop wallpaper.
 #include "cli/ComposeOptions.h"
+#include "platform/Monitors.h"
 #include "platform/Screen.h"
 #include "worker/BackWallpaper.h"
 
@@ -8,19 +9,34 @@
 
 #include <cstdio>
 
-int RunApply(const TComposeOptions& options) {
-    if (QGuiApplication::platformName() == QLatin1String("offscreen") &&
-        qEnvironmentVariableIsEmpty("TAPESTRIX_ALLOW_OFFSCREEN_APPLY")) {
-        const QString problems = platformStartProblems();
-        std::fprintf(stderr,
-                     "tapestrix-compose: --apply needs a display: it composes at the size of the "
-                     "primary screen and sets that desktop's wallpaper (%s)\n",
-                     problems.isEmpty()
-                         ? "DISPLAY or WAYLAND_DISPLAY is not set or cannot be reached"
-                         : problems.toLocal8Bit().constData());
+namespace {
+
+// False (with a message) when Qt runs on its offscreen platform, which has no real monitors.
+bool HaveDisplay(const char* what) {
+    if (QGuiApplication::platformName() != QLatin1String("offscreen") ||
+        !qEnvironmentVariableIsEmpty("TAPESTRIX_ALLOW_OFFSCREEN_APPLY"))
+        return true;
+    const QString problems = platformStartProblems();
+    std::fprintf(stderr, "tapestrix-compose: %s (%s)\n", what,
+                 problems.isEmpty() ? "DISPLAY or WAYLAND_DISPLAY is not set or cannot be reached"
+                                    : problems.toLocal8Bit().constData());
+    return false;
+}
+
+} // namespace
+
+int RunListMonitors() {
+    if (!HaveDisplay("--list-monitors needs a display"))
         return 1;
-    }
-    BackBack job(TPreset{options.Foreground, options.Background, options.Tile}, nullptr);
+    std::printf("%s", describeMonitors(monitorList()).toLocal8Bit().constData());
+    return 0;
+}
+
+int RunApply(const TComposeOptions& options) {
+    if (!HaveDisplay("--apply needs a display: it composes at the size of the primary screen and "
+                     "sets that desktop's wallpaper"))
+        return 1;
+    BackBack job({TPreset{options.Foreground, options.Background, options.Tile}}, options.Monitors);
     if (!options.Quiet)
         job.SetStatusObserver([](const QString& text) {
             std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());

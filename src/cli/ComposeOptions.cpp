@@ -31,7 +31,7 @@ void ParseSize(const QString& text, TComposeOptions& options) {
 
 TComposeOptions ParseComposeOptions(const QStringList& arguments) {
     TComposeOptions options;
-    bool haveSize = false, apply = false;
+    bool haveSize = false, apply = false, monitors = false;
     for (int i = 0; i < arguments.size(); ++i) {
         QString arg = arguments[i];
         QString value;
@@ -80,6 +80,20 @@ TComposeOptions ParseComposeOptions(const QStringList& arguments) {
         } else if (arg == QLatin1String("--apply")) {
             noValue();
             apply = true;
+        } else if (arg == QLatin1String("--monitors")) {
+            const QString mode = takeValue();
+            const std::optional<TMonitorMode> parsed = ParseMonitorMode(mode);
+            if (!parsed || *parsed == TMonitorMode::PerMonitor)
+                throw TUsageError{
+                    QStringLiteral("--monitors takes each or span, not \"%1\"").arg(mode)};
+            options.Monitors = *parsed;
+            monitors = true;
+        } else if (arg == QLatin1String("--list-monitors")) {
+            noValue();
+            if (arguments.size() != 1)
+                throw TUsageError{QStringLiteral("--list-monitors takes no other argument")};
+            options.Mode = TComposeMode::ListMonitors;
+            return options;
         } else {
             throw TUsageError{QStringLiteral("unknown argument \"%1\"").arg(arguments[i])};
         }
@@ -92,6 +106,8 @@ TComposeOptions ParseComposeOptions(const QStringList& arguments) {
         options.Mode = TComposeMode::Apply;
         return options;
     }
+    if (monitors)
+        throw TUsageError{QStringLiteral("--monitors goes with --apply")};
     if (!haveSize)
         throw TUsageError{QStringLiteral("--size is required")};
     if (options.Output.isEmpty())
@@ -105,6 +121,8 @@ QString ComposeHelpText() {
                "                         [--background FILE|COLOUR] [--tile] --output FILE.bmp\n"
                "       tapestrix-compose --apply [--foreground FILE] [--background FILE|COLOUR] "
                "[--tile]\n"
+               "                         [--monitors each|span]\n"
+               "       tapestrix-compose --list-monitors\n"
                "       tapestrix-compose --help | --version\n"
                "\n"
                "Composes a wallpaper exactly as Tapestrix does and writes it as a 24-bit BMP file, "
@@ -130,6 +148,12 @@ QString ComposeHelpText() {
                "printing\n"
                "                        the file's path; needs a display, takes no --size or "
                "--output\n"
+               "  --monitors each|span  with --apply and several monitors: each monitor gets the\n"
+               "                        composition at its own size (each, the default), or one\n"
+               "                        composition of the whole desktop is shared out (span)\n"
+               "  --list-monitors       print the monitors, left to right: name, size and place "
+               "in\n"
+               "                        physical pixels, scale, and which is the primary one\n"
                "  --quiet               no progress line (it is shown only when stderr is a "
                "terminal)\n"
                "  --help                this text\n"

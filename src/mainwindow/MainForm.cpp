@@ -3,7 +3,9 @@
 #include "about/FormAbout.h"
 #include "components/FormSaver.h"
 #include "imaging/Thumbnail.h"
+#include "mainwindow/MonitorPresets.h"
 #include "platform/Autostart.h"
+#include "platform/MonitorWatcher.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Graphics.h"
 #include "toolkit/codecs/PictureFormats.h"
@@ -168,6 +170,11 @@ void TForm1::SetUpControls() {
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(15000);
+    // A burst of monitor changes ends within about two seconds (TAPESTRIX_MONITOR_QUIET_MS in
+    // milliseconds for tests).
+    bool quietOk = false;
+    const int quietMs = qEnvironmentVariableIntValue("TAPESTRIX_MONITOR_QUIET_MS", &quietOk);
+    FMonitorWatcher = new TMonitorWatcher(this, quietOk ? quietMs : 2000);
 
     FRandomEngine.seed(std::random_device{}());
 }
@@ -217,6 +224,8 @@ void TForm1::ConnectEvents() {
     on(StringGrid1, &TStringGrid::DblClick, &TForm1::BtnUseAndPreviewClick);
     on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
     on(Timer2, &QTimer::timeout, &TForm1::Timer2Timer);
+    FConnections.push_back(connect(FMonitorWatcher, &TMonitorWatcher::Changed, this,
+                                   Guarded([this] { MonitorsChanged(); })));
 
     onAction(Hidemainwindow1, &TForm1::Hidemainwindow1Click);
     onAction(About1, &TForm1::BtnAboutClick);
@@ -377,8 +386,30 @@ void TForm1::WaitForStoppedThread() {
 }
 
 void TForm1::StartThread(const TPreset& preset, bool preview) {
-    FBack = std::make_unique<BackBack>(preset, preview ? Image3->Image() : nullptr);
+    if (!preview) {
+        StartDesktopThread({preset}, TMonitorMode::Each);
+        return;
+    }
+    FBack = std::make_unique<BackBack>(preset, Image3->Image());
     FBack->Resume();
+}
+
+void TForm1::StartDesktopThread(const std::vector<TPreset>& presets, TMonitorMode mode) {
+    FLastPresets = presets;
+    FLastMode = mode;
+    FBack = std::make_unique<BackBack>(presets, mode);
+    FBack->Resume();
+}
+
+TMonitorMode TForm1::MonitorMode() const {
+    return TMonitorMode(qBound(0, cbMonitors->currentIndex(), 2));
+}
+
+void TForm1::MonitorsChanged() {
+    if (FLastPresets.empty())
+        return;
+    StopAndFreeThread();
+    StartDesktopThread(std::vector<TPreset>(FLastPresets), FLastMode);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -492,6 +523,7 @@ void TForm1::ApplyOptions(const TSettings& settings) {
     FLastChange = settings.LastChange;
     cbOnStart->setChecked(settings.OnAutoStart);
     cbExit->setChecked(settings.ExitAfterAutoStart);
+    cbMonitors->setCurrentIndex(qBound(0, int(settings.Monitors), 2));
 }
 
 TSettings TForm1::CurrentSettings() const {
@@ -509,6 +541,7 @@ TSettings TForm1::CurrentSettings() const {
     settings.LastChange = FLastChange;
     settings.OnAutoStart = cbOnStart->isChecked();
     settings.ExitAfterAutoStart = cbExit->isChecked();
+    settings.Monitors = int32_t(MonitorMode());
     settings.Presets = FPresets;
     return settings;
 }
@@ -643,7 +676,10 @@ void TForm1::BtnPreviewClick(QObject*) {
 
 void TForm1::BtnSetClick(QObject*) {
     StopAndFreeThread();
-    StartThread(CurrentPreset(), false);
+    // The editors' preset goes on every monitor.
+    const TMonitorMode mode = MonitorMode();
+    StartDesktopThread({CurrentPreset()},
+                       mode == TMonitorMode::PerMonitor ? TMonitorMode::Each : mode);
     FLastChange = ClockNow();
 }
 
@@ -889,20 +925,19 @@ void TForm1::ChangeBackgroundNow() {
     const int count = int(FPresets.size());
     if (count == 0)
         return;
-    int index;
-    if (cbRandom->isChecked()) {
-        index = RandomIndex(count);
-        for (int draws = 1; draws < 10 && index == FLastImage; ++draws)
-            index = RandomIndex(count);
-    } else {
-        index = FLastImage + 1;
-        if (index < 0 || index >= count)
-            index = 0;
-    }
+    const TMonitorMode mode = MonitorMode();
+    const int monitors =
+        mode == TMonitorMode::PerMonitor ? std::max(1, int(monitorList().size())) : 1;
+    const std::vector<int> indices =
+        ChooseMonitorPresets(count, FLastImage, monitors, cbRandom->isChecked(),
+                             [this](int n) { return RandomIndex(n); });
+    std::vector<TPreset> presets;
+    for (int index : indices)
+        presets.push_back(FPresets[size_t(index)]);
     // A drawing that runs is stopped first, as Apply does: two drawings never run at once.
     StopAndFreeThread();
-    StartThread(FPresets[index], false);
-    FLastImage = index;
+    StartDesktopThread(presets, mode);
+    FLastImage = indices.front(); // the first monitor's
     FLastChange = ClockNow();
 }
 

@@ -13,6 +13,7 @@
 #include "toolkit/widgets/Dialogs.h"
 #include "toolkit/widgets/Forms.h"
 #include "ui_MainForm.h"
+#include "worker/MonitorWallpaper.h"
 #include "worker/Preset.h"
 
 #include <QString>
@@ -26,6 +27,7 @@
 
 class BackBack;
 class QTimer;
+class TMonitorWatcher;
 class TFormSaver;
 struct TRect;
 enum class TProgressStage;
@@ -99,6 +101,11 @@ public:
     // stopped and freed first, so the command always takes effect.
     void ChangeBackgroundNow();
     void Chengebackgroundnow1Click(QObject* Sender);
+    // The monitors changed: the wallpaper set last (by Apply or a change) is set again with the
+    // same presets and the same mode, for the monitors there are now.
+    void MonitorsChanged();
+    // The monitors' mode chosen beside the automation options.
+    TMonitorMode MonitorMode() const;
 
     // Shows the window in front with the keyboard focus (the tray's "Show main window").
     void ShowInFront();
@@ -122,6 +129,10 @@ public:
     std::vector<TPreset> FPresets;
     int32_t FLastImage = 0;
     int32_t FMaxPresetCount = 0;
+    // The last desktop job's presets and mode; empty before the first.
+    std::vector<TPreset> FLastPresets;
+    TMonitorMode FLastMode = TMonitorMode::Each;
+    TMonitorWatcher* FMonitorWatcher = nullptr;
 
     // The clock for FLastChange and the automation (local date-time); tests make it step.
     static void SetClock(std::function<TDateTime()> clock); // empty restores Now
@@ -153,6 +164,7 @@ private:
     void StopAndFreeThread();
     void WaitForStoppedThread();
     void StartThread(const TPreset& preset, bool preview);
+    void StartDesktopThread(const std::vector<TPreset>& presets, TMonitorMode mode);
     void AutomaticStart();
     bool MatchesEditors(const TPreset& preset) const;
     // The stored options into their controls and fields (the pictures and presets are restored

@@ -55,6 +55,7 @@ const std::vector<TEntry>& Table() {
         {kOptions, "OnAutoStart", Field(&TSettings::OnAutoStart, true)},
         {kOptions, "ExitAfterAutoStart", Field(&TSettings::ExitAfterAutoStart, false)},
         {kOptions, "BackColor", Field(&TSettings::BackColor, 0)},
+        {kOptions, "Monitors", Field(&TSettings::Monitors, 0)},
     };
     return table;
 }

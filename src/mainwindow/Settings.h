@@ -39,6 +39,7 @@ struct TSettings {
     TDateTime LastChange{};    // time of the last wallpaper change
     bool OnAutoStart{};        // "Change On Auto Start"
     bool ExitAfterAutoStart{}; // "... and exit"
+    int32_t Monitors{};        // how several monitors share the wallpaper (TMonitorMode)
     std::vector<TPreset> Presets;
 
     bool operator==(const TSettings&) const = default;

@@ -45,6 +45,42 @@ Backend defaultBackend(Desktop desktop) {
     return {};
 }
 
+MonitorsBackend defaultMonitorsBackend(Desktop desktop) {
+    switch (desktop) {
+    case Desktop::Gnome:
+        return setGnomeWallpapers;
+    case Desktop::Cinnamon:
+        return setCinnamonWallpapers;
+    case Desktop::Mate:
+        return setMateWallpapers;
+    case Desktop::Kde:
+        return setKdeWallpapers;
+    case Desktop::Xfce:
+        return setXfceWallpapers;
+    case Desktop::Lxde:
+        return setLxdeWallpapers;
+    case Desktop::Sway:
+        return setSwayWallpapers;
+    case Desktop::Hyprland:
+        return setHyprlandWallpapers;
+    case Desktop::Wlroots:
+        return setWlrootsWallpapers;
+    case Desktop::Deepin:
+        return setDeepinWallpapers;
+    case Desktop::X11Root:
+        return setX11RootWallpapers;
+    case Desktop::Lxqt:   // one picture, drawn on every screen
+    case Desktop::Portal: // one picture; the portal's desktop decides
+        break;
+    }
+    const Backend single = defaultBackend(desktop);
+    if (!single)
+        return {};
+    return [single](const Context& context, const TWallpaperFiles& files) {
+        single(context, files.Primary);
+    };
+}
+
 std::pair<QString, QString> alternateNames(const QString& path) {
     const QFileInfo info(path);
     const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
@@ -120,13 +156,50 @@ void removeOtherAlternate(const QString& path, const QString& inUse) {
 }
 
 LinuxDesktopWallpaper::LinuxDesktopWallpaper()
-    : FLiveEnvironment(true), FBackends(defaultBackend) {}
+    : FLiveEnvironment(true), FBackends(defaultBackend), FMonitorsBackends(defaultMonitorsBackend) {
+}
 
-LinuxDesktopWallpaper::LinuxDesktopWallpaper(Context context,
-                                             std::function<Backend(Desktop)> backends)
-    : FContext(std::move(context)), FLiveEnvironment(false), FBackends(std::move(backends)) {}
+LinuxDesktopWallpaper::LinuxDesktopWallpaper(
+    Context context, std::function<Backend(Desktop)> backends,
+    std::function<MonitorsBackend(Desktop)> monitorsBackends)
+    : FContext(std::move(context)), FLiveEnvironment(false), FBackends(std::move(backends)),
+      FMonitorsBackends(std::move(monitorsBackends)) {}
 
 void LinuxDesktopWallpaper::setDesktopWallpaper(const QString& path) {
+    Apply({path}, [this](const Context& context, Desktop desktop, const QStringList& handed) {
+        const Backend backend = FBackends(desktop);
+        if (!backend)
+            throw Exception(QStringLiteral("not supported"));
+        backend(context, handed.front());
+    });
+}
+
+void LinuxDesktopWallpaper::setDesktopWallpapers(const TWallpaperFiles& files) {
+    if (files.Monitors.size() <= 1) {
+        setDesktopWallpaper(files.Primary);
+        return;
+    }
+    // The files in a list: the primary, the desktop-wide one, then the monitors'.
+    QStringList paths{files.Primary, files.Desktop};
+    for (const TMonitorFile& monitor : files.Monitors)
+        paths << monitor.Path;
+    Apply(paths,
+          [this, &files](const Context& context, Desktop desktop, const QStringList& handed) {
+              const MonitorsBackend backend = FMonitorsBackends(desktop);
+              if (!backend)
+                  throw Exception(QStringLiteral("not supported"));
+              TWallpaperFiles copies = files;
+              copies.Primary = handed[0];
+              copies.Desktop = handed[1];
+              for (size_t i = 0; i < copies.Monitors.size(); ++i)
+                  copies.Monitors[i].Path = handed[qsizetype(i) + 2];
+              backend(context, copies);
+          });
+}
+
+void LinuxDesktopWallpaper::Apply(
+    const QStringList& paths,
+    const std::function<void(const Context&, Desktop, const QStringList&)>& run) {
     std::lock_guard<std::mutex> lock(FMutex);
     Context context = FContext;
     if (FLiveEnvironment)
@@ -141,19 +214,25 @@ void LinuxDesktopWallpaper::setDesktopWallpaper(const QString& path) {
         detectDesktops(context.env, QFileInfo::exists(context.sandboxMarker));
     if (desktops.empty())
         fail(QStringLiteral("no supported desktop was found"));
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    if (!QFileInfo(absolute).isFile())
-        fail(QStringLiteral("the image file %1 does not exist").arg(absolute));
+    QStringList absolute;
+    for (const QString& path : paths) {
+        absolute << QFileInfo(path).absoluteFilePath();
+        if (!QFileInfo(absolute.back()).isFile())
+            fail(QStringLiteral("the image file %1 does not exist").arg(absolute.back()));
+    }
 
-    const QString handed = prepareAlternate(absolute);
+    // A file named twice (the primary monitor's) is handed under one name.
+    QStringList handed;
+    for (const QString& path : absolute) {
+        const qsizetype earlier = absolute.indexOf(path);
+        handed << (earlier < handed.size() ? handed[earlier] : prepareAlternate(path));
+    }
     QStringList failures;
     for (Desktop desktop : desktops) {
         try {
-            const Backend backend = FBackends(desktop);
-            if (!backend)
-                throw Exception(QStringLiteral("not supported"));
-            backend(context, handed);
-            removeOtherAlternate(absolute, handed);
+            run(context, desktop, handed);
+            for (qsizetype i = 0; i < absolute.size(); ++i)
+                removeOtherAlternate(absolute[i], handed[i]);
             return;
         } catch (const Exception& e) {
             failures << desktopName(desktop) + QStringLiteral(": ") + e.Message();
@@ -162,9 +241,10 @@ void LinuxDesktopWallpaper::setDesktopWallpaper(const QString& path) {
                             QString::fromLocal8Bit(e.what());
         }
     }
-    // The desktop still shows the previous copy; the new one is not needed.
-    if (handed != absolute)
-        QFile::remove(handed);
+    // The desktop still shows the previous copies; the new ones are not needed.
+    for (qsizetype i = 0; i < absolute.size(); ++i)
+        if (handed[i] != absolute[i])
+            QFile::remove(handed[i]);
     fail(failures.join(QStringLiteral("; ")));
 }
 

@@ -3,6 +3,7 @@
 // adds it). LinuxDesktopWallpaper picks the backends from the session's environment.
 #pragma once
 
+#include "platform/DesktopWallpaper.h"
 #include "toolkit/SysUtils.h"
 
 #include <QProcessEnvironment>
@@ -80,6 +81,22 @@ void setX11RootWallpaper(const Context& context, const QString& path);
 // and waits for the Response of the request: 0 is success, 1 and 2 a refusal.
 void setPortalWallpaper(const Context& context, const QString& path);
 
+// The backends for more than one monitor. Every path in `files` is absolute and exists. The
+// GNOME family shows the desktop-wide file spanned across the monitors; KDE Plasma, XFCE, sway,
+// Hyprland, swaybg and Deepin give each monitor its own file; LXDE stretches the desktop-wide
+// file across the screens; the root window holds the desktop-wide file at its place.
+void setGnomeWallpapers(const Context& context, const TWallpaperFiles& files);
+void setCinnamonWallpapers(const Context& context, const TWallpaperFiles& files);
+void setMateWallpapers(const Context& context, const TWallpaperFiles& files);
+void setKdeWallpapers(const Context& context, const TWallpaperFiles& files);
+void setXfceWallpapers(const Context& context, const TWallpaperFiles& files);
+void setLxdeWallpapers(const Context& context, const TWallpaperFiles& files);
+void setSwayWallpapers(const Context& context, const TWallpaperFiles& files);
+void setHyprlandWallpapers(const Context& context, const TWallpaperFiles& files);
+void setWlrootsWallpapers(const Context& context, const TWallpaperFiles& files);
+void setDeepinWallpapers(const Context& context, const TWallpaperFiles& files);
+void setX11RootWallpapers(const Context& context, const TWallpaperFiles& files);
+
 // ---------------------------------------------------------------------------------------------
 // Helpers shared by the backends (and their tests).
 
@@ -88,6 +105,9 @@ QString fileUri(const QString& path);
 
 // The Plasma script that makes `uri` every desktop's centred, unscaled wallpaper.
 QString plasmaWallpaperScript(const QString& uri);
+// The Plasma script that gives each desktop the file of its screen: the monitor whose
+// device-independent top-left corner is that of the screen's geometry, else the primary one.
+QString plasmaMonitorsScript(const TWallpaperFiles& files);
 
 // GVariant text format for a string ('...' with \ and ' escaped) and back. gvariantUnquote
 // returns nullopt for text that is not one quoted string.

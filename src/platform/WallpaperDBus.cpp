@@ -251,33 +251,53 @@ void setKdeWallpaper(const Context& context, const QString& path) {
                QStringLiteral("plasmashell's evaluateScript"));
 }
 
-void setXfceWallpaper(const Context& context, const QString& path) {
+void setKdeWallpapers(const Context& context, const TWallpaperFiles& files) {
+    SessionBus bus(context);
+    callMethod(context, bus.connection(), QStringLiteral("org.kde.plasmashell"),
+               QStringLiteral("/PlasmaShell"), QStringLiteral("org.kde.PlasmaShell"),
+               QStringLiteral("evaluateScript"), {plasmaMonitorsScript(files)},
+               QStringLiteral("plasmashell's evaluateScript"));
+}
+
+namespace {
+
+// Gives every workspace's last-image of each monitor the file `pathOf` names for that monitor's
+// name (xfdesktop names them after the outputs: monitorHDMI-1), centred. An output of `outputs`
+// without entries gets that of workspace 0: every such output with `everyOutput`, else only
+// when the channel has no entries at all.
+void setXfce(const Context& context, const QStringList& outputs, bool everyOutput,
+             const std::function<QString(const QString& monitor)>& pathOf) {
     SessionBus bus(context);
     static const QRegularExpression lastImage(
-        QStringLiteral("^/backdrop/screen0/monitor[^/]+/workspace[0-9]+/last-image$"));
+        QStringLiteral("^/backdrop/screen0/monitor([^/]+)/workspace[0-9]+/last-image$"));
     QStringList properties;
     const QVariantMap existing =
         xfconfProperties(context, bus.connection(), QStringLiteral("/backdrop"));
-    for (auto it = existing.cbegin(); it != existing.cend(); ++it)
-        if (lastImage.match(it.key()).hasMatch())
+    QStringList monitorsSeen;
+    for (auto it = existing.cbegin(); it != existing.cend(); ++it) {
+        const QRegularExpressionMatch match = lastImage.match(it.key());
+        if (match.hasMatch()) {
             properties << it.key();
-    if (properties.isEmpty()) {
-        // A desktop that never had a wallpaper chosen: one entry per connected output, named
-        // as xfdesktop names them.
-        QStringList outputs = context.connectedOutputs();
-        if (outputs.isEmpty())
-            outputs << QStringLiteral("0");
-        for (const QString& output : outputs)
+            monitorsSeen << match.captured(1);
+        }
+    }
+    // A desktop that never had a wallpaper chosen, or a monitor new to it: an entry per output,
+    // named as xfdesktop names them.
+    for (const QString& output : outputs)
+        if ((everyOutput || monitorsSeen.isEmpty()) && !monitorsSeen.contains(output))
             properties
                 << QStringLiteral("/backdrop/screen0/monitor%1/workspace0/last-image").arg(output);
-    }
+    const auto monitorOf = [](const QString& property) {
+        return lastImage.match(property).captured(1);
+    };
     for (const QString& property : properties) {
         const QString folder = property.left(property.lastIndexOf(QLatin1Char('/')));
         xfconfSet(context, bus.connection(), folder + QStringLiteral("/image-style"),
                   QVariant(kXfceImageStyleCentred));
-        xfconfSet(context, bus.connection(), property, QVariant(path));
+        xfconfSet(context, bus.connection(), property, QVariant(pathOf(monitorOf(property))));
     }
     for (const QString& property : properties) {
+        const QString path = pathOf(monitorOf(property));
         const QVariant value = xfconfGet(context, bus.connection(), property);
         if (value.toString() != path)
             throw Exception(QStringLiteral("xfconf did not keep %1 (it reads '%2')")
@@ -285,7 +305,33 @@ void setXfceWallpaper(const Context& context, const QString& path) {
     }
 }
 
-void setDeepinWallpaper(const Context& context, const QString& path) {
+} // namespace
+
+void setXfceWallpaper(const Context& context, const QString& path) {
+    QStringList outputs = context.connectedOutputs();
+    if (outputs.isEmpty())
+        outputs << QStringLiteral("0");
+    setXfce(context, outputs, false, [&path](const QString&) { return path; });
+}
+
+void setXfceWallpapers(const Context& context, const TWallpaperFiles& files) {
+    QStringList outputs;
+    for (const TMonitorFile& monitor : files.Monitors)
+        outputs << monitor.Monitor.Name;
+    setXfce(context, outputs, true, [&files](const QString& name) {
+        for (const TMonitorFile& monitor : files.Monitors)
+            if (monitor.Monitor.Name == name)
+                return monitor.Path;
+        return files.Primary; // an entry of a monitor not connected now, or a numbered one
+    });
+}
+
+namespace {
+
+// Each output's picture through the Appearance service (under its name since Deepin 23, or the
+// older one); without outputs, the one picture of every monitor.
+void setDeepin(const Context& context, const QString& path,
+               const std::vector<std::pair<QString, QString>>& outputFiles) {
     SessionBus bus(context);
     struct Service {
         const char* name;
@@ -296,20 +342,18 @@ void setDeepinWallpaper(const Context& context, const QString& path) {
         {"org.deepin.dde.Appearance1", "/org/deepin/dde/Appearance1"},
         {"com.deepin.daemon.Appearance", "/com/deepin/daemon/Appearance"},
     };
-    const QString uri = fileUri(path);
-    const QStringList outputs = context.connectedOutputs();
     QStringList failures;
     for (const Service& service : kServices) {
         const QString name = QLatin1String(service.name);
         try {
-            if (outputs.isEmpty()) {
+            if (outputFiles.empty()) {
                 callMethod(context, bus.connection(), name, QLatin1String(service.path), name,
-                           QStringLiteral("Set"), {QStringLiteral("background"), uri},
+                           QStringLiteral("Set"), {QStringLiteral("background"), fileUri(path)},
                            name + QStringLiteral(".Set"));
             } else {
-                for (const QString& output : outputs)
+                for (const auto& [output, file] : outputFiles)
                     callMethod(context, bus.connection(), name, QLatin1String(service.path), name,
-                               QStringLiteral("SetMonitorBackground"), {output, uri},
+                               QStringLiteral("SetMonitorBackground"), {output, fileUri(file)},
                                name + QStringLiteral(".SetMonitorBackground(") + output +
                                    QLatin1Char(')'));
             }
@@ -319,6 +363,22 @@ void setDeepinWallpaper(const Context& context, const QString& path) {
         }
     }
     throw Exception(failures.join(QStringLiteral("; ")));
+}
+
+} // namespace
+
+void setDeepinWallpaper(const Context& context, const QString& path) {
+    std::vector<std::pair<QString, QString>> outputFiles;
+    for (const QString& output : context.connectedOutputs())
+        outputFiles.emplace_back(output, path);
+    setDeepin(context, path, outputFiles);
+}
+
+void setDeepinWallpapers(const Context& context, const TWallpaperFiles& files) {
+    std::vector<std::pair<QString, QString>> outputFiles;
+    for (const TMonitorFile& monitor : files.Monitors)
+        outputFiles.emplace_back(monitor.Monitor.Name, monitor.Path);
+    setDeepin(context, files.Primary, outputFiles);
 }
 
 } // namespace wallpaper

@@ -226,27 +226,55 @@ void applyKeys(const Context& context, const QString& schema, const std::vector<
 // screen and still covers a secondary one of another size.
 const QString kPictureOptions = QStringLiteral("zoom");
 
-} // namespace
+// With several monitors the desktop-wide file is spanned across them: each monitor shows its
+// own part of it.
+const QString kSpanned = QStringLiteral("spanned");
 
-void setGnomeWallpaper(const Context& context, const QString& path) {
+void setGnome(const Context& context, const QString& path, const QString& options) {
     const QString uri = fileUri(path);
     // picture-uri-dark exists from GNOME 42 on; older schemas lack it.
     applyKeys(context, QStringLiteral("org.gnome.desktop.background"),
-              {{QStringLiteral("picture-options"), kPictureOptions},
+              {{QStringLiteral("picture-options"), options},
                {QStringLiteral("picture-uri"), uri},
                {QStringLiteral("picture-uri-dark"), uri, true}});
 }
 
-void setCinnamonWallpaper(const Context& context, const QString& path) {
+void setCinnamon(const Context& context, const QString& path, const QString& options) {
     applyKeys(context, QStringLiteral("org.cinnamon.desktop.background"),
-              {{QStringLiteral("picture-options"), kPictureOptions},
+              {{QStringLiteral("picture-options"), options},
                {QStringLiteral("picture-uri"), fileUri(path)}});
 }
 
+void setMate(const Context& context, const QString& path, const QString& options) {
+    applyKeys(
+        context, QStringLiteral("org.mate.background"),
+        {{QStringLiteral("picture-options"), options}, {QStringLiteral("picture-filename"), path}});
+}
+
+} // namespace
+
+void setGnomeWallpaper(const Context& context, const QString& path) {
+    setGnome(context, path, kPictureOptions);
+}
+
+void setCinnamonWallpaper(const Context& context, const QString& path) {
+    setCinnamon(context, path, kPictureOptions);
+}
+
 void setMateWallpaper(const Context& context, const QString& path) {
-    applyKeys(context, QStringLiteral("org.mate.background"),
-              {{QStringLiteral("picture-options"), kPictureOptions},
-               {QStringLiteral("picture-filename"), path}});
+    setMate(context, path, kPictureOptions);
+}
+
+void setGnomeWallpapers(const Context& context, const TWallpaperFiles& files) {
+    setGnome(context, files.Desktop, kSpanned);
+}
+
+void setCinnamonWallpapers(const Context& context, const TWallpaperFiles& files) {
+    setCinnamon(context, files.Desktop, kSpanned);
+}
+
+void setMateWallpapers(const Context& context, const TWallpaperFiles& files) {
+    setMate(context, files.Desktop, kSpanned);
 }
 
 } // namespace wallpaper

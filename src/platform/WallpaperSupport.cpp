@@ -48,19 +48,49 @@ QString shortText(const QByteArray& bytes) {
 
 } // namespace
 
+namespace {
+
+// The lines that make desktop `d` show `uri` centred, unscaled (FillMode 6 is Qt Quick's
+// Image.Pad).
+const char* const kPlasmaSetImage = "    d.wallpaperPlugin = \"org.kde.image\";\n"
+                                    "    d.currentConfigGroup = Array(\"Wallpaper\", "
+                                    "\"org.kde.image\", \"General\");\n"
+                                    "    d.writeConfig(\"Image\", uri);\n"
+                                    "    d.writeConfig(\"FillMode\", 6);\n";
+
+} // namespace
+
 QString plasmaWallpaperScript(const QString& uri) {
-    // FillMode 6 is Qt Quick's Image.Pad: centred, never scaled.
     return QStringLiteral("var uri = %1;\n"
                           "var all = desktops();\n"
                           "for (var i = 0; i < all.length; i++) {\n"
+                          "    var d = all[i];\n")
+               .arg(jsQuote(uri)) +
+           QLatin1String(kPlasmaSetImage) + QStringLiteral("}\n");
+}
+
+QString plasmaMonitorsScript(const TWallpaperFiles& files) {
+    QString list;
+    for (const TMonitorFile& monitor : files.Monitors)
+        list += QStringLiteral("    {x: %1, y: %2, uri: %3},\n")
+                    .arg(monitor.Monitor.Geometry.x())
+                    .arg(monitor.Monitor.Geometry.y())
+                    .arg(jsQuote(fileUri(monitor.Path)));
+    return QStringLiteral("var monitors = [\n%1];\n"
+                          "var primary = %2;\n"
+                          "var all = desktops();\n"
+                          "for (var i = 0; i < all.length; i++) {\n"
                           "    var d = all[i];\n"
-                          "    d.wallpaperPlugin = \"org.kde.image\";\n"
-                          "    d.currentConfigGroup = Array(\"Wallpaper\", \"org.kde.image\", "
-                          "\"General\");\n"
-                          "    d.writeConfig(\"Image\", uri);\n"
-                          "    d.writeConfig(\"FillMode\", 6);\n"
-                          "}\n")
-        .arg(jsQuote(uri));
+                          "    var uri = primary;\n"
+                          "    try {\n"
+                          "        var g = screenGeometry(d.screen);\n"
+                          "        for (var k = 0; k < monitors.length; k++)\n"
+                          "            if (monitors[k].x == g.x && monitors[k].y == g.y)\n"
+                          "                uri = monitors[k].uri;\n"
+                          "    } catch (e) {\n"
+                          "    }\n")
+               .arg(list, jsQuote(fileUri(files.Primary))) +
+           QLatin1String(kPlasmaSetImage) + QStringLiteral("}\n");
 }
 
 QString gvariantQuote(const QString& text) {

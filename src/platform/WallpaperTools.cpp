@@ -90,6 +90,20 @@ void setLxdeWallpaper(const Context& context, const QString& path) {
         {QStringLiteral("--set-wallpaper=") + path, QStringLiteral("--wallpaper-mode=center")});
 }
 
+void setLxdeWallpapers(const Context& context, const TWallpaperFiles& files) {
+    // pcmanfm keeps one picture for every screen; its "screen" mode stretches it across all.
+    runToolChecked(context, QStringLiteral("pcmanfm"),
+                   {QStringLiteral("--set-wallpaper=") + files.Desktop,
+                    QStringLiteral("--wallpaper-mode=screen")});
+}
+
+void setSwayWallpapers(const Context& context, const TWallpaperFiles& files) {
+    for (const TMonitorFile& monitor : files.Monitors)
+        runToolChecked(context, QStringLiteral("swaymsg"),
+                       {QStringLiteral("output"), swayQuote(monitor.Monitor.Name),
+                        QStringLiteral("bg"), swayQuote(monitor.Path), QStringLiteral("center")});
+}
+
 void setSwayWallpaper(const Context& context, const QString& path) {
     // swaymsg joins its arguments into one command line that sway splits again: the path is
     // quoted so that spaces in it survive.
@@ -129,20 +143,48 @@ QStringList hyprlandMonitors(const Context& context) {
 
 } // namespace
 
-void setHyprlandWallpaper(const Context& context, const QString& path) {
-    hyprpaperRequest(context, {QStringLiteral("hyprpaper"), QStringLiteral("preload"), path});
-    QStringList monitors = hyprlandMonitors(context);
-    if (monitors.isEmpty())
-        monitors << QString();
-    for (const QString& monitor : monitors)
+namespace {
+
+// The files preloaded, then each monitor's shown (`shown` is asked after the preloads); an
+// empty monitor name stands for every monitor.
+void setHyprpaper(const Context& context, const QStringList& files,
+                  const std::function<std::vector<std::pair<QString, QString>>()>& shown) {
+    for (const QString& path : files)
+        hyprpaperRequest(context, {QStringLiteral("hyprpaper"), QStringLiteral("preload"), path});
+    for (const auto& [monitor, path] : shown())
         hyprpaperRequest(context, {QStringLiteral("hyprpaper"), QStringLiteral("wallpaper"),
                                    monitor + QLatin1Char(',') + path});
-    // Frees the previous image's memory in hyprpaper; the new wallpaper is set either way.
+    // Frees the previous images' memory in hyprpaper; the new wallpaper is set either way.
     try {
         hyprpaperRequest(context, {QStringLiteral("hyprpaper"), QStringLiteral("unload"),
                                    QStringLiteral("unused")});
     } catch (const Exception&) {
     }
+}
+
+} // namespace
+
+void setHyprlandWallpaper(const Context& context, const QString& path) {
+    setHyprpaper(context, {path}, [&] {
+        QStringList monitors = hyprlandMonitors(context);
+        if (monitors.isEmpty())
+            monitors << QString();
+        std::vector<std::pair<QString, QString>> shown;
+        for (const QString& monitor : monitors)
+            shown.emplace_back(monitor, path);
+        return shown;
+    });
+}
+
+void setHyprlandWallpapers(const Context& context, const TWallpaperFiles& files) {
+    QStringList paths;
+    std::vector<std::pair<QString, QString>> shown;
+    for (const TMonitorFile& monitor : files.Monitors) {
+        if (!paths.contains(monitor.Path))
+            paths << monitor.Path;
+        shown.emplace_back(monitor.Monitor.Name, monitor.Path);
+    }
+    setHyprpaper(context, paths, [&shown] { return shown; });
 }
 
 namespace {
@@ -173,7 +215,10 @@ bool isAlive(qint64 pid) {
 
 } // namespace
 
-void setWlrootsWallpaper(const Context& context, const QString& path) {
+namespace {
+
+// Starts a swaybg with `arguments` in place of the one started before.
+void runSwaybg(const Context& context, const QStringList& arguments) {
     static QMutex mutex;
     static qint64 lastPid = 0;
     QMutexLocker lock(&mutex);
@@ -193,8 +238,7 @@ void setWlrootsWallpaper(const Context& context, const QString& path) {
     QProcess process;
     process.setProcessEnvironment(context.env);
     process.setProgram(program);
-    process.setArguments({QStringLiteral("-o"), QStringLiteral("*"), QStringLiteral("-i"), path,
-                          QStringLiteral("-m"), QStringLiteral("center")});
+    process.setArguments(arguments);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
@@ -216,6 +260,22 @@ void setWlrootsWallpaper(const Context& context, const QString& path) {
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(QByteArray::number(pid) + '\n');
     }
+}
+
+} // namespace
+
+void setWlrootsWallpaper(const Context& context, const QString& path) {
+    runSwaybg(context, {QStringLiteral("-o"), QStringLiteral("*"), QStringLiteral("-i"), path,
+                        QStringLiteral("-m"), QStringLiteral("center")});
+}
+
+void setWlrootsWallpapers(const Context& context, const TWallpaperFiles& files) {
+    // One swaybg draws every output; each -o starts the options of one output.
+    QStringList arguments;
+    for (const TMonitorFile& monitor : files.Monitors)
+        arguments << QStringLiteral("-o") << monitor.Monitor.Name << QStringLiteral("-i")
+                  << monitor.Path << QStringLiteral("-m") << QStringLiteral("center");
+    runSwaybg(context, arguments);
 }
 
 } // namespace wallpaper

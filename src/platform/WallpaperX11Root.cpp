@@ -6,6 +6,7 @@
 #include "toolkit/codecs/BmpCodec.h"
 
 #include <QFile>
+#include <QPoint>
 
 #ifdef TAPESTRIX_HAVE_XCB
 #include <xcb/xcb.h>
@@ -26,6 +27,10 @@ namespace wallpaper {
 #ifndef TAPESTRIX_HAVE_XCB
 
 void setX11RootWallpaper(const Context&, const QString&) {
+    throw Exception(QStringLiteral("this build has no X11 support (libxcb)"));
+}
+
+void setX11RootWallpapers(const Context&, const TWallpaperFiles&) {
     throw Exception(QStringLiteral("this build has no X11 support (libxcb)"));
 }
 
@@ -178,14 +183,15 @@ struct ChannelTables {
 };
 
 // Fills a pixmap of the screen's size with the picture (rows of blue, green, red read from the
-// BMP file), centred and unscaled, in as many put requests as the request-size limit needs.
+// BMP file), unscaled with its top-left corner at `place` (centred when there is none), black
+// around it, in as many put requests as the request-size limit needs.
 void fillPixmap(xcb_connection_t* connection, const xcb_screen_t* screen, xcb_pixmap_t pixmap,
                 xcb_gcontext_t gc, const TBmpReader& picture, const PixelLayout& layout,
-                std::size_t maxRequestBytes) {
+                std::size_t maxRequestBytes, std::optional<QPoint> place) {
     const int width = screen->width_in_pixels;
     const int height = screen->height_in_pixels;
-    const int offsetX = (width - picture.Width()) / 2;
-    const int offsetY = (height - picture.Height()) / 2;
+    const int offsetX = place ? place->x() : (width - picture.Width()) / 2;
+    const int offsetY = place ? place->y() : (height - picture.Height()) / 2;
     const ChannelTables tables(layout);
 
     // PutImage's header, with room for the BIG-REQUESTS length.
@@ -260,7 +266,9 @@ void fillPixmap(xcb_connection_t* connection, const xcb_screen_t* screen, xcb_pi
 
 } // namespace
 
-void setX11RootWallpaper(const Context& context, const QString& path) {
+namespace {
+
+void setRoot(const Context& context, const QString& path, std::optional<QPoint> place) {
     // The wallpaper file is read row by row from the page cache, never decoded whole.
     QFile file(path);
     const uchar* bytes = file.open(QIODevice::ReadOnly) ? file.map(0, file.size()) : nullptr;
@@ -289,7 +297,7 @@ void setX11RootWallpaper(const Context& context, const QString& path) {
           "CreatePixmap");
     const xcb_gcontext_t gc = xcb_generate_id(c);
     check(c, xcb_create_gc_checked(c, gc, pixmap, 0, nullptr), "CreateGC");
-    fillPixmap(c, screen, pixmap, gc, *picture, layout, maxRequest);
+    fillPixmap(c, screen, pixmap, gc, *picture, layout, maxRequest, place);
     xcb_free_gc(c, gc);
 
     // The previous setter's pixmap lives on in its retained resources. Both properties naming it
@@ -318,6 +326,17 @@ void setX11RootWallpaper(const Context& context, const QString& path) {
     // The pixmap must outlive this connection; the next setter frees it.
     check(c, xcb_set_close_down_mode_checked(c, XCB_CLOSE_DOWN_RETAIN_PERMANENT),
           "SetCloseDownMode");
+}
+
+} // namespace
+
+void setX11RootWallpaper(const Context& context, const QString& path) {
+    setRoot(context, path, std::nullopt);
+}
+
+void setX11RootWallpapers(const Context& context, const TWallpaperFiles& files) {
+    // The monitors' places are root window coordinates.
+    setRoot(context, files.Desktop, files.Bounds.topLeft());
 }
 
 QStringList x11ConnectedOutputs(const QProcessEnvironment& env) {

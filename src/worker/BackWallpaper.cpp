@@ -4,6 +4,7 @@
 #include "imaging/PictureCompose.h"
 #include "imaging/Wallpaper.h"
 #include "platform/DesktopWallpaper.h"
+#include "platform/Monitors.h"
 #include "platform/Screen.h"
 #include "platform/UserFolders.h"
 #include "toolkit/ExtCtrls.h"
@@ -53,8 +54,16 @@ QString GetWallpaperFileName() {
 }
 
 BackBack::BackBack(const TPreset& APreset, TImage* ATarget)
-    : Preset(APreset), Target(ATarget), TargetWidth(ATarget ? ATarget->Width() : 0),
-      TargetHeight(ATarget ? ATarget->Height() : 0) {
+    : Preset(APreset), MonitorPresets{APreset}, Target(ATarget),
+      TargetWidth(ATarget ? ATarget->Width() : 0), TargetHeight(ATarget ? ATarget->Height() : 0) {
+    FProgress.store(0);
+    FStatus.Set(QStringLiteral("Drawing thread created."));
+}
+
+BackBack::BackBack(const std::vector<TPreset>& APresets, TMonitorMode AMode)
+    : Preset(APresets.empty() ? TPreset{} : APresets.front()),
+      MonitorPresets(APresets.empty() ? std::vector<TPreset>{TPreset{}} : APresets), Mode(AMode),
+      Target(nullptr), TargetWidth(0), TargetHeight(0) {
     FProgress.store(0);
     FStatus.Set(QStringLiteral("Drawing thread created."));
 }
@@ -185,6 +194,13 @@ std::unique_ptr<TBitmap> BackBack::DrawPreview() {
 }
 
 void BackBack::DrawDesktop() {
+    // One monitor takes the road of a single screen, streaming its pictures.
+    const std::vector<TMonitor> monitors = monitorList();
+    if (monitors.size() > 1) {
+        DrawMonitors(monitors);
+        FStatus.Set(QStringLiteral("Done."));
+        return;
+    }
     TLoaded foreground, background;
     TColor color = 0;
     LoadPictures(foreground, background, color);
@@ -211,6 +227,7 @@ void BackBack::SaveAndApply(TGraphic* foreground, TGraphic* background, TColor c
     // written through.
     removeSymbolicLink(path);
     image->SaveToFile(path);
+    RemoveOldMonitorFiles(path, {}, false); // of monitors that went away
     FStatus.Set(QStringLiteral("Applying image to Windows background..."));
     if (Terminated())
         return;

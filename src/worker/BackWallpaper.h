@@ -5,6 +5,7 @@
 #include "imaging/StatusText.h"
 #include "toolkit/Classes.h"
 #include "toolkit/Graphics.h"
+#include "worker/MonitorWallpaper.h"
 #include "worker/Preset.h"
 
 #include <QString>
@@ -14,8 +15,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class TImage;
+struct TMonitor;
 
 // Shows THv3DException's error box on the GUI thread: the raising thread waits in the toolkit's
 // synchronise queue until box() has returned there.
@@ -30,6 +33,10 @@ public:
     // Created suspended; the owner resumes it. A preview job (target given) renders at the
     // target's size; a desktop job (no target) at the primary screen's size.
     BackBack(const TPreset& APreset, TImage* ATarget);
+    // A desktop job for every monitor: with more than one, `mode` says how they share the
+    // presets (in PerMonitor, monitor k gets APresets[k], the list taken again from its start
+    // when it is shorter); with one, APresets[0] as the job above.
+    BackBack(const std::vector<TPreset>& APresets, TMonitorMode AMode);
     ~BackBack() override;
 
     // Main thread, any time: asks the job to stop; does not wait.
@@ -54,6 +61,8 @@ public:
     static void SetClock(std::function<TDateTime()> clock);
 
     const TPreset Preset;
+    const std::vector<TPreset> MonitorPresets;
+    const TMonitorMode Mode = TMonitorMode::Each;
     TImage* const Target;
     const int TargetWidth;
     const int TargetHeight;
@@ -75,6 +84,9 @@ private:
     std::unique_ptr<TBitmap> DrawPreview();
     void DrawDesktop();
     void SaveAndApply(TGraphic* foreground, TGraphic* background, TColor color);
+    // More than one monitor (BackMonitors.cpp): every picture decoded once, composed for each
+    // monitor, written to its file and handed to the desktop.
+    void DrawMonitors(const std::vector<TMonitor>& monitors);
     void AssignResult();
 
     std::unique_ptr<TBitmap> Bitmap;

@@ -27,6 +27,7 @@ TSettings Sample() {
     s.LastChange = 45123.75;
     s.OnAutoStart = false;
     s.ExitAfterAutoStart = true;
+    s.Monitors = 1;
     s.Presets = {{"/p/a b.jpg", "/p/tile.bmp", true}, {"", "#FF", false}};
     return s;
 }
@@ -44,6 +45,7 @@ const char* const kSampleFile = "LastChange=@Binary(000000007808e640)\n"
                                 "LastBrowse1=/p/last1.jpg\n"
                                 "LastBrowse2=/p/last2.bmp\n"
                                 "LastImage=1\n"
+                                "Monitors=1\n"
                                 "OnAutoStart=0\n"
                                 "Random=1\n"
                                 "Tile=1\n"
@@ -94,6 +96,7 @@ TEST_F(MainWindowTest, ASaveWritesTheFileAsTheProgramAlwaysHasAndReadsBack) {
     form->cbRandom->setChecked(s.Random);
     form->cbOnStart->setChecked(s.OnAutoStart);
     form->cbExit->setChecked(s.ExitAfterAutoStart);
+    form->cbMonitors->setCurrentIndex(s.Monitors);
     form->ColorBox1->SetSelected(s.BackColor);
     form->FLastImage = s.LastImage;
     form->FLastChange = s.LastChange;

@@ -135,13 +135,13 @@ protected:
         ini.WriteBinaryData(QStringLiteral("LastChange"), bytes);
     }
 
-    // tapestrix-compose's picture of the preset at the screen's size.
-    QImage expected(const TPresetText& preset) {
+    // tapestrix-compose's picture of the preset at the screen's size (or another).
+    QImage expected(const TPresetText& preset, QSize size = QSize(kWidth, kHeight)) {
         if (!QFile::exists(composerPath()))
             return QImage();
         const QString out = file(QStringLiteral("expected.bmp"));
         QStringList args = {QStringLiteral("--size"),
-                            QStringLiteral("%1x%2").arg(kWidth).arg(kHeight),
+                            QStringLiteral("%1x%2").arg(size.width()).arg(size.height()),
                             QStringLiteral("--quiet"), QStringLiteral("--output"), out};
         if (!preset.foreground.isEmpty())
             args << QStringLiteral("--foreground") << preset.foreground;
@@ -484,4 +484,59 @@ TEST_F(EndToEnd, SighupSavesWhatChangedAndEnds) {
 TEST_F(EndToEnd, ALostDisplaySavesWhatChangedAndEnds) {
     // Qt ends the process itself (with status 1) when its display connection breaks.
     changeThenEndTheSession([this](Program&) { FSession->stopServer(); }, false);
+}
+
+// Two monitors made with RandR 1.5, a preset of its own on each; then the right-hand one changes
+// its size and place in two steps: the wallpaper is set once more, with the same presets.
+TEST_F(EndToEnd, EachMonitorGetsItsOwnPresetAndALayoutChangeReappliesOnce) {
+    startSession(false);
+    if (IsSkipped())
+        return;
+    if (!shelltest::haveProgram(QStringLiteral("xrandr")))
+        GTEST_SKIP() << "xrandr is not installed";
+    ASSERT_NO_FATAL_FAILURE(makePictures());
+    writeSettings({{QStringLiteral("Monitors"), QStringLiteral("2")}}, Now());
+    const auto xrandr = [&](const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(FSession->environment());
+        process.start(QStringLiteral("xrandr"), arguments);
+        return process.waitForFinished(10000) && process.exitCode() == 0;
+    };
+    ASSERT_TRUE(xrandr({"--setmonitor", "L", "400/100x300/75+0+0", "screen"}));
+    ASSERT_TRUE(xrandr({"--setmonitor", "R", "240/60x480/120+400+0", "none"}));
+    const QRect left(0, 0, 400, 300), right(400, 0, 240, 480), moved(400, 80, 240, 400);
+    // Monitor 0 gets the preset after the last one used (1), monitor 1 the one after that (0).
+    const QImage leftPicture = expected(presets()[1], left.size());
+    const QImage rightPicture = expected(presets()[0], right.size());
+    const QImage movedPicture = expected(presets()[0], moved.size());
+    ASSERT_FALSE(leftPicture.isNull() || rightPicture.isNull() || movedPicture.isNull());
+    const auto shows = [&](const QRect& region, const QImage& picture) {
+        const QImage root = FSession->rootImage();
+        return !root.isNull() && shelltest::differingPixels(root.copy(region), picture) == 0;
+    };
+
+    Program program(*FSession, {QStringLiteral("--change-now")});
+    ASSERT_TRUE(
+        waitUntil([&] { return shows(left, leftPicture) && shows(right, rightPicture); }, 30000))
+        << program.output().toStdString();
+    std::vector<uint32_t> pixmaps{FSession->rootPixmap().value_or(0)};
+
+    ASSERT_TRUE(xrandr({"--delmonitor", "R"}));
+    ASSERT_TRUE(xrandr({"--setmonitor", "R", "240/60x400/100+400+80", "none"}));
+    // Quiet for about two seconds after the burst, then one job: watched for eight seconds.
+    waitUntil(
+        [&] {
+            const uint32_t pixmap = FSession->rootPixmap().value_or(0);
+            if (pixmap != pixmaps.back())
+                pixmaps.push_back(pixmap);
+            return false;
+        },
+        8000, 100);
+    EXPECT_EQ(pixmaps.size(), 2u) << "the wallpaper was set again " << pixmaps.size() - 1
+                                  << " times";
+    EXPECT_TRUE(shows(left, leftPicture));
+    EXPECT_TRUE(shows(moved, movedPicture));
+    QImage black(240, 80, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    EXPECT_TRUE(shows(QRect(400, 0, 240, 80), black)) << "above the moved monitor";
 }

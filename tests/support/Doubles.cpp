@@ -20,6 +20,20 @@ void RecordingDesktop::setDesktopWallpaper(const QString& path) {
         throw Exception(QStringLiteral("GNOME: gsettings did not keep the value"));
 }
 
+void RecordingDesktop::setDesktopWallpapers(const TWallpaperFiles& files) {
+    if (files.Monitors.size() <= 1) {
+        setDesktopWallpaper(files.Primary);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(FMutex);
+    FSets.push_back(files);
+}
+
+std::vector<TWallpaperFiles> RecordingDesktop::Sets() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FSets;
+}
+
 QStringList RecordingDesktop::Paths() const {
     std::lock_guard<std::mutex> lock(FMutex);
     return FPaths;

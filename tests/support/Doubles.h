@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 namespace testsupport {
 
@@ -17,6 +18,9 @@ namespace testsupport {
 class RecordingDesktop : public IDesktopWallpaper {
 public:
     void setDesktopWallpaper(const QString& path) override;
+    // Several monitors: recorded as a set (and not as a path).
+    void setDesktopWallpapers(const TWallpaperFiles& files) override;
+    std::vector<TWallpaperFiles> Sets() const;
     QStringList Paths() const;
     QByteArray LastFile() const;
     int Count() const { return int(Paths().size()); }
@@ -25,6 +29,7 @@ public:
 private:
     mutable std::mutex FMutex;
     QStringList FPaths;
+    std::vector<TWallpaperFiles> FSets;
     QByteArray FLast;
     std::atomic<bool> FFail{false};
 };
