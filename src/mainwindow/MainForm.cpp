@@ -105,16 +105,25 @@ void TForm1::SetUpControls() {
     BtnUp->setIcon(ButtonGlyph(TGlyph::Up));
     BitBtn1->setIcon(ButtonGlyph(TGlyph::Down));
     BitBtn7->setIcon(ButtonGlyph(TGlyph::Delete));
+    // How several monitors share the wallpaper: a small button beside the automation options,
+    // where the window has no room for a combo box.
+    cbMonitors->SetChoices({QStringLiteral("Each monitor"), QStringLiteral("Span monitors"),
+                            QStringLiteral("Preset per monitor")},
+                           QStringLiteral("Several monitors"));
+    cbMonitors->setIcon(ButtonGlyph(TGlyph::Monitors));
+    cbMonitors->setIconSize(QSize(16, 16));
     for (QPushButton* button : findChildren<QPushButton*>())
         button->setIconSize(QSize(16, 16));
 
     // Labels take the width of their text, as the toolkit's auto-sized labels do; check boxes
     // whose caption the font in use makes wider than the design keep it readable as far as
-    // their group allows.
+    // their group (and the monitors' button beside the last rows) allows.
     for (QLabel* label : {Label1, Label3})
         label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
     for (QCheckBox* box : GroupBox4->findChildren<QCheckBox*>()) {
-        const int room = GroupBox4->width() - box->x() - 2;
+        const bool besideButton = box->y() < cbMonitors->geometry().bottom() &&
+                                  cbMonitors->y() < box->geometry().bottom();
+        const int room = (besideButton ? cbMonitors->x() : GroupBox4->width()) - box->x() - 2;
         if (box->sizeHint().width() > box->width())
             box->resize(std::min(box->sizeHint().width(), room), box->height());
     }

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -373,6 +374,46 @@ TEST_F(MainWindowTest, GridColumnsFollowTheGridWidth) {
     EXPECT_EQ(form->Panel2->width() - form->BitBtn6->geometry().right(), buttonRight);
     EXPECT_EQ(form->Panel2->height() - form->BitBtn7->geometry().bottom(), deleteBottom);
     EXPECT_EQ(form->BitBtn6->y(), 8);
+    form->hide();
+}
+
+// The design's places of the commands and automation options hold with the monitors' button
+// beside them, which overlaps none of them and offers its three choices in its menu.
+TEST_F(MainWindowTest, TheMonitorsButtonFitsBesideTheAutomationOptions) {
+    auto form = NewForm();
+    form->show();
+    ProcessEvents();
+    const std::vector<std::pair<QWidget*, QRect>> design = {
+        {form->BtnExit, {456, 8, 137, 33}},     {form->BtnAbout, {456, 44, 137, 29}},
+        {form->GroupBox4, {456, 76, 137, 145}}, {form->cbAutoStart, {8, 20, 97, 17}},
+        {form->cbAutoChange, {8, 40, 97, 17}},  {form->Edit1, {56, 60, 37, 21}},
+        {form->cbOnStart, {8, 84, 125, 17}},    {form->cbExit, {8, 104, 97, 17}},
+        {form->cbRandom, {8, 124, 97, 17}},
+    };
+    const QRect button = form->cbMonitors->geometry();
+    EXPECT_EQ(form->cbMonitors->parentWidget(), form->GroupBox4);
+    EXPECT_TRUE(QRect(QPoint(0, 0), form->GroupBox4->size()).contains(button));
+    for (const auto& [widget, rect] : design) {
+        // (Check boxes may be wider where the font makes their captions so.)
+        EXPECT_EQ(widget->pos(), rect.topLeft()) << widget->objectName().toStdString();
+        EXPECT_EQ(widget->height(), rect.height()) << widget->objectName().toStdString();
+        EXPECT_GE(widget->width(), rect.width()) << widget->objectName().toStdString();
+        if (widget->parentWidget() == form->GroupBox4) {
+            EXPECT_FALSE(widget->geometry().intersects(button))
+                << widget->objectName().toStdString();
+        }
+    }
+    // Its menu chooses; the tooltip says the choice.
+    ASSERT_EQ(form->cbMonitors->count(), 3);
+    EXPECT_EQ(form->cbMonitors->currentIndex(), 0);
+    int changes = 0;
+    QObject::connect(form->cbMonitors, &TChoiceButton::currentIndexChanged,
+                     [&changes] { ++changes; });
+    form->cbMonitors->menu()->actions().at(1)->trigger();
+    EXPECT_EQ(form->cbMonitors->currentIndex(), 1);
+    EXPECT_EQ(form->MonitorMode(), TMonitorMode(1));
+    EXPECT_TRUE(form->cbMonitors->toolTip().endsWith(QLatin1String("Span monitors")));
+    EXPECT_EQ(changes, 1);
     form->hide();
 }
 

@@ -31,6 +31,8 @@ const char* ThemeName(TGlyph glyph) {
         return "go-down";
     case TGlyph::Delete:
         return "list-remove";
+    case TGlyph::Monitors:
+        return "video-display";
     }
     return "";
 }
@@ -114,6 +116,14 @@ QIcon DrawnGlyph(TGlyph glyph) {
         p.setPen(QPen(QColor(200, 30, 30), 3, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(3, 3), QPointF(13, 13));
         p.drawLine(QPointF(13, 3), QPointF(3, 13));
+        break;
+    case TGlyph::Monitors: // two screens side by side
+        p.setPen(QPen(QColor(60, 60, 60), 1));
+        p.setBrush(QColor(120, 170, 230));
+        p.drawRect(QRectF(0.5, 3.5, 8, 6));
+        p.drawRect(QRectF(9.5, 2.5, 6, 9));
+        p.drawLine(QPointF(2.5, 12.5), QPointF(6.5, 12.5));
+        p.drawLine(QPointF(10.5, 13.5), QPointF(14.5, 13.5));
         break;
     }
     p.end();

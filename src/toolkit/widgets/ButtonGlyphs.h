@@ -4,7 +4,20 @@
 
 #include <QIcon>
 
-enum class TGlyph { Browse, Clear, Preview, Apply, Stop, Exit, About, Add, Up, Down, Delete };
+enum class TGlyph {
+    Browse,
+    Clear,
+    Preview,
+    Apply,
+    Stop,
+    Exit,
+    About,
+    Add,
+    Up,
+    Down,
+    Delete,
+    Monitors
+};
 
 QIcon ButtonGlyph(TGlyph glyph);
 // The drawn picture alone (16 x 16), without asking the icon theme.
