@@ -128,6 +128,24 @@ foreach(png IN LISTS pngs)
     endif()
 endforeach()
 
+# The SVG renderer is the toolkit's own program: in libexec, not on the PATH, and found there by
+# the installed composer.
+set(renderer ${PREFIX}/libexec/tapestrix/tapestrix-svg-render)
+if(NOT EXISTS ${renderer} OR EXISTS ${PREFIX}/bin/tapestrix-svg-render)
+    list(APPEND errors "the SVG renderer is not (only) in libexec/tapestrix")
+else()
+    file(WRITE ${PREFIX}/drawing.svg "<svg xmlns='http://www.w3.org/2000/svg' width='8' "
+                                     "height='6'><rect width='8' height='6' fill='red'/></svg>")
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
+                            --unset=TAPESTRIX_SVG_RENDER ${PREFIX}/bin/tapestrix-compose --quiet
+                            --size 40x30 --foreground ${PREFIX}/drawing.svg
+                            --output ${PREFIX}/drawing.bmp
+                    RESULT_VARIABLE drawn ERROR_VARIABLE out)
+    if(NOT drawn EQUAL 0 OR NOT EXISTS ${PREFIX}/drawing.bmp)
+        list(APPEND errors "the installed composer cannot draw an SVG picture: ${out}")
+    endif()
+endif()
+
 if(errors)
     list(JOIN errors "\n  " text)
     message(FATAL_ERROR "installation incomplete:\n  ${text}")

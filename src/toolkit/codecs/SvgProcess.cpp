@@ -278,10 +278,17 @@ QString RendererPath() {
     const QDir here =
         QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absoluteDir();
     const QString beside = here.filePath(name);
+    if (QFileInfo::exists(beside))
+        return beside;
+    // Installed: in the prefix's libexec folder (PREFIX/bin/tapestrix and
+    // PREFIX/libexec/tapestrix/tapestrix-svg-render).
+    const QString installed = QDir::cleanPath(
+        here.filePath(QStringLiteral("../libexec/tapestrix/")) + QLatin1Char('/') + name);
+    if (QFileInfo::exists(installed))
+        return installed;
     // A test, benchmark or fuzz program in a build folder (build/tests, build/fuzz): the renderer
     // the build made beside the programs.
-    if (!QFileInfo::exists(beside) &&
-        QFileInfo::exists(here.filePath(QStringLiteral("../CMakeCache.txt"))))
+    if (QFileInfo::exists(here.filePath(QStringLiteral("../CMakeCache.txt"))))
         return QDir::cleanPath(here.filePath(QStringLiteral("../src/")) + QLatin1Char('/') + name);
     return beside;
 }

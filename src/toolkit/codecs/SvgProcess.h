@@ -33,8 +33,9 @@ private:
     int FFd = -1;
 };
 
-// The renderer program: $TAPESTRIX_SVG_RENDER when set, else the one beside the running program
-// (in a build folder, the one the build made beside the other programs).
+// The renderer program: $TAPESTRIX_SVG_RENDER when set, else the one beside the running program,
+// else the installed one in PREFIX/libexec/tapestrix (in a build folder, the one the build made
+// beside the other programs).
 QString RendererPath();
 
 // Processor seconds a measuring (pixels 0) or a drawing of that many pixels may take.
