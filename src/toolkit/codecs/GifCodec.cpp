@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 namespace {
@@ -42,8 +43,11 @@ public:
     bool Sequential() const override { return !FInterlaced; }
     void Start(TRowLayout layout) override { FBytesPerPixel = BytesPerPixel(layout); }
     void ReadRows(uint8_t* const* rows, int count) override;
+    bool DecodeInto(uint8_t* pixels, qsizetype stride) override;
 
 private:
+    // The frame's colour indices of one row as pixels of the layout, at out.
+    void ExpandRow(const uint8_t* indices, uint8_t* out) const;
     [[noreturn]] void Fail(int error) const;
     void Check(int result) const {
         if (result != GIF_OK)
@@ -207,21 +211,44 @@ void TGifDecoder::ReadRows(uint8_t* const* rows, int count) {
             ReportProgress(int(int64_t(y) * 100 / FFrameH));
         const uint8_t* indices = FrameRow(y);
         std::memset(out, 0, size_t(FLeft) * bpp);
-        uint8_t* p = out + size_t(FLeft) * bpp;
-        if (bpp == 4) {
-            for (int x = 0; x < FFrameW; ++x, p += 4)
-                std::memcpy(p, FColors.data() + 4 * indices[x], 4);
-        } else if (FFrameW > 0) {
-            // Four bytes stored for three (the fourth is overwritten by the next pixel), which
-            // compiles to one store per pixel; the last pixel gets its three.
-            int x = 0;
-            for (; x < FFrameW - 1; ++x, p += 3)
-                std::memcpy(p, FColors.data() + 4 * indices[x], 4);
-            std::memcpy(p, FColors.data() + 4 * indices[x], 3);
-            p += 3;
-        }
-        std::memset(p, 0, size_t(FWidth - FLeft - FFrameW) * bpp);
+        ExpandRow(indices, out + size_t(FLeft) * bpp);
+        std::memset(out + size_t(FLeft + FFrameW) * bpp, 0, size_t(FWidth - FLeft - FFrameW) * bpp);
     }
+}
+
+void TGifDecoder::ExpandRow(const uint8_t* indices, uint8_t* p) const {
+    if (FBytesPerPixel == 4) {
+        for (int x = 0; x < FFrameW; ++x, p += 4)
+            std::memcpy(p, FColors.data() + 4 * indices[x], 4);
+    } else if (FFrameW > 0) {
+        // Four bytes stored for three (the fourth is overwritten by the next pixel), which
+        // compiles to one store per pixel; the last pixel gets its three.
+        int x = 0;
+        for (; x < FFrameW - 1; ++x, p += 3)
+            std::memcpy(p, FColors.data() + 4 * indices[x], 4);
+        std::memcpy(p, FColors.data() + 4 * indices[x], 3);
+    }
+}
+
+bool TGifDecoder::DecodeInto(uint8_t* pixels, qsizetype stride) {
+    // A frame that covers the picture is read in its own order (the four passes of an interlaced
+    // one) straight into the picture's rows, without a frame of indices on the side.
+    if (FNext != 0 || FFrameRows != 0 || FLeft != 0 || FTop != 0 || FFrameW != FWidth ||
+        FFrameH != FHeight)
+        return false;
+    static const int kPasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+    static const int kInOrder[1][2] = {{0, 1}};
+    FLine.resize(size_t(FFrameW));
+    for (const auto& pass :
+         FInterlaced ? std::span<const int[2]>(kPasses) : std::span<const int[2]>(kInOrder))
+        for (int row = pass[0]; row < FFrameH; row += pass[1]) {
+            ReportProgress(int(int64_t(FFrameRows++) * 100 / FFrameH));
+            Check(DGifGetLine(FGif.get(), FLine.data(), FFrameW));
+            ExpandRow(FLine.data(), pixels + stride * row);
+        }
+    Finish();
+    FNext = FHeight;
+    return true;
 }
 
 } // namespace
