@@ -27,9 +27,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Beside the libraries: Qt's Wayland platform plugin, which a Wayland session without Xwayland
 # (Debian's sway) needs.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
-# The fonts that draw the text of Windows metafile pictures with the widths of the Windows ones.
+# The fonts that draw the text of Windows metafile pictures with the widths of the Windows ones,
+# and Symbola, which has every character of their symbol fonts.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "fonts-liberation2, fonts-crosextra-carlito, fonts-crosextra-caladea")
+    "fonts-liberation2, fonts-crosextra-carlito, fonts-crosextra-caladea, fonts-symbola")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
