@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
-#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/Graphics.h"
+#include "toolkit/codecs/BmpCodec.h"
 
 #include <QDir>
 #include <QFile>

@@ -224,28 +224,23 @@ void TRegIniFile::WriteBool(const QString& section, const QString& ident, bool v
     WriteString(section, ident, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-QStringList TRegIniFile::ReadSections() const {
-    QString path;
+QStringList TRegIniFile::Names(QString path, LONG (*enumerate)(HKEY, QStringList*)) const {
     const HKEY base = SectionBase(&path);
     HKEY key = nullptr;
     QStringList names;
     if (RegOpenKeyEx(base, path, KEY_READ, &key) == ERROR_SUCCESS) {
-        RegEnumKeyNames(key, &names);
+        enumerate(key, &names);
         RegCloseKey(key);
     }
     return names;
 }
 
+QStringList TRegIniFile::ReadSections() const {
+    return Names(QString(), &RegEnumKeyNames);
+}
+
 QStringList TRegIniFile::ReadSection(const QString& section) const {
-    QString path = section;
-    const HKEY base = SectionBase(&path);
-    HKEY key = nullptr;
-    QStringList names;
-    if (RegOpenKeyEx(base, path, KEY_READ, &key) == ERROR_SUCCESS) {
-        RegEnumValueNames(key, &names);
-        RegCloseKey(key);
-    }
-    return names;
+    return Names(section, &RegEnumValueNames);
 }
 
 void TRegIniFile::EraseSection(const QString& section) {

@@ -109,6 +109,8 @@ public:
 
 private:
     HKEY SectionBase(QString* section) const;
+    // The names that enumerate (the subkeys' or the values') finds under a section.
+    QStringList Names(QString section, LONG (*enumerate)(HKEY, QStringList*)) const;
     QString SaveFailedMessage() const;
 
     QString FFileName;

@@ -7,8 +7,8 @@
 // their stored colour, which is what an opaque reader shows. All references the suite offers
 // for the good files are PNG, so the good files are compared exactly.
 #include "support/TestSupport.h"
-#include "toolkit/codecs/BmpCodec.h"
 #include "toolkit/Graphics.h"
+#include "toolkit/codecs/BmpCodec.h"
 
 #include <QDir>
 #include <QFile>
