@@ -29,6 +29,10 @@ int ReadInput(GifFileType* gif, GifByteType* buffer, int length) {
     return int(n);
 }
 
+// The rows of an interlaced frame in the order they are stored, as (first row, step): every 8th
+// row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
+constexpr int kInterlacePasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+
 void CloseGif(GifFileType* gif) {
     int error = 0;
     DGifCloseFile(gif, &error);
@@ -174,11 +178,8 @@ const uint8_t* TGifDecoder::FrameRow(int y) {
         return FLine.data();
     }
     if (!FIndices) {
-        // The four passes: every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd
-        // from 1.
-        static const int passes[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
         FIndices.reset(new uint8_t[size_t(FFrameW) * size_t(FFrameH)]);
-        for (const auto& pass : passes)
+        for (const auto& pass : kInterlacePasses)
             for (int row = pass[0]; row < FFrameH; row += pass[1]) {
                 ReportProgress(int(int64_t(FFrameRows++) * 100 / FFrameH));
                 Check(DGifGetLine(FGif.get(), FIndices.get() + size_t(row) * size_t(FFrameW),
@@ -236,11 +237,10 @@ bool TGifDecoder::DecodeInto(uint8_t* pixels, qsizetype stride) {
     if (FNext != 0 || FFrameRows != 0 || FLeft != 0 || FTop != 0 || FFrameW != FWidth ||
         FFrameH != FHeight)
         return false;
-    static const int kPasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
     static const int kInOrder[1][2] = {{0, 1}};
     FLine.resize(size_t(FFrameW));
-    for (const auto& pass :
-         FInterlaced ? std::span<const int[2]>(kPasses) : std::span<const int[2]>(kInOrder))
+    for (const auto& pass : FInterlaced ? std::span<const int[2]>(kInterlacePasses)
+                                        : std::span<const int[2]>(kInOrder))
         for (int row = pass[0]; row < FFrameH; row += pass[1]) {
             ReportProgress(int(int64_t(FFrameRows++) * 100 / FFrameH));
             Check(DGifGetLine(FGif.get(), FLine.data(), FFrameW));

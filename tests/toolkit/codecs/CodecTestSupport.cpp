@@ -1,4 +1,5 @@
 #include "CodecTestSupport.h"
+#include "EncoderTools.h"
 
 #include "toolkit/Graphics.h"
 #include "toolkit/codecs/CodecImage.h"
@@ -18,6 +19,8 @@
 #include <unistd.h>
 
 namespace codectest {
+
+using encodertools::ReadAll;
 
 namespace {
 
@@ -72,11 +75,6 @@ QString CompareRow(const uint8_t* got, const std::vector<uint8_t>& want, int y, 
     return QString();
 }
 
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 const TPictures& PillowPictures(const QString& format) {
@@ -100,7 +98,7 @@ const TPictures& PillowPictures(const QString& format) {
     }
     const auto lines = [&dir](const char* list) {
         QStringList out;
-        for (const QByteArray& line : ReadFile(dir + QLatin1Char('/') + list).split('\n'))
+        for (const QByteArray& line : ReadAll(dir + QLatin1Char('/') + list).split('\n'))
             if (!line.isEmpty())
                 out << QString::fromUtf8(line);
         return out;
@@ -111,12 +109,12 @@ const TPictures& PillowPictures(const QString& format) {
         c.Path = dir + QLatin1Char('/') + fields.value(0);
         c.Alpha = fields.value(1) == QLatin1String("1");
         c.Orientation = fields.value(2).toInt();
-        const QByteArray rgba = ReadFile(c.Path + QStringLiteral(".rgba"));
+        const QByteArray rgba = ReadAll(c.Path + QStringLiteral(".rgba"));
         const int w = int(Le32(rgba, 0)), h = int(Le32(rgba, 4));
         c.Expected = QImage(reinterpret_cast<const uchar*>(rgba.constData() + 8), w, h, w * 4,
                             QImage::Format_RGBA8888)
                          .copy();
-        c.IccProfile = ReadFile(c.Path + QStringLiteral(".icc"));
+        c.IccProfile = ReadAll(c.Path + QStringLiteral(".icc"));
         pictures.Good.push_back(c);
     }
     for (const QString& line : lines("refused.txt")) {
@@ -247,7 +245,7 @@ QString CapturedStderr(const std::function<void()>& work) {
     dup2(saved, 2);
     close(saved);
     std::fclose(file);
-    return QString::fromUtf8(ReadFile(QString::fromLocal8Bit(path)));
+    return QString::fromUtf8(ReadAll(QString::fromLocal8Bit(path)));
 }
 
 } // namespace
@@ -259,7 +257,7 @@ void ExpectPicturesDecode(const TCodec& codec, const TPictures& pictures,
         EXPECT_EQ(CheckPicture(codec, picture), "") << picture.Path.toStdString();
         if (!sequential)
             continue;
-        const QByteArray data = ReadFile(picture.Path);
+        const QByteArray data = ReadAll(picture.Path);
         auto decoder = codec.Open(reinterpret_cast<const uint8_t*>(data.constData()),
                                   size_t(data.size()), picture.Path);
         decoder->ReadHeader();
@@ -273,7 +271,7 @@ void ExpectRefused(const TCodec& codec, const TPictures& pictures, const QString
         for (const TRefusedCase& refused : pictures.Refused)
             EXPECT_EQ(CheckRefused(codec, refused), "") << refused.Path.toStdString();
         for (const QString& name : truncated)
-            EXPECT_EQ(CheckTruncations(codec, ReadFile(pictures.Dir + '/' + name)), "")
+            EXPECT_EQ(CheckTruncations(codec, ReadAll(pictures.Dir + '/' + name)), "")
                 << name.toStdString();
     });
     EXPECT_EQ(printed.toStdString(), "");

@@ -2,6 +2,7 @@
 // profiles the tests make (wide-gamut, sRGB of two origins, damaged, grey, CMYK, one over several
 // APP2 markers), compared with Pillow's own upright picture and with plain reference conversions;
 // and a sideways phone photo through tapestrix-compose.
+#include "EncoderTools.h"
 #include "IccTestProfiles.h"
 #include "PlainJpeg.h"
 #include "support/TestSupport.h"
@@ -23,6 +24,8 @@
 namespace {
 
 using namespace icctest;
+using encodertools::ReadAll;
+using encodertools::WriteAll;
 
 constexpr int kWidth = 40, kHeight = 24;
 
@@ -58,17 +61,6 @@ exif[0x0112] = 6
 phone.save(path("phone.jpg"), quality=95, exif=exif.tobytes())
 )";
 
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Runs a program with a PATH of its own; empty when it ran and exited with 0, else what it said.
 QString RunProgram(const QString& program, const QStringList& arguments) {
     QProcess process;
@@ -96,13 +88,13 @@ protected:
             Missing = "Pillow (/usr/bin/python3 with python3-pil) is not installed";
             return;
         }
-        WriteFile(File("adobe.icc"), RgbProfile(kAdobePrimaries, 2.2));
-        WriteFile(File("large.icc"), RgbProfile(kAdobePrimaries, 2.2, 2.1, 100000));
-        WriteFile(File("camera-srgb.icc"), TabulatedSrgbProfile());
-        WriteFile(File("damaged.icc"), RgbProfile(kAdobePrimaries, 2.2).left(300));
-        WriteFile(File("grey.icc"), GreyProfile(2.2));
-        WriteFile(File("cmyk.icc"), CmykProfile());
-        WriteFile(File("make.py"), kPillowScript);
+        WriteAll(File("adobe.icc"), RgbProfile(kAdobePrimaries, 2.2));
+        WriteAll(File("large.icc"), RgbProfile(kAdobePrimaries, 2.2, 2.1, 100000));
+        WriteAll(File("camera-srgb.icc"), TabulatedSrgbProfile());
+        WriteAll(File("damaged.icc"), RgbProfile(kAdobePrimaries, 2.2).left(300));
+        WriteAll(File("grey.icc"), GreyProfile(2.2));
+        WriteAll(File("cmyk.icc"), CmykProfile());
+        WriteAll(File("make.py"), kPillowScript);
         Failure = RunProgram(python, {File("make.py"), Folder->path()});
     }
     static void TearDownTestSuite() {
@@ -219,7 +211,7 @@ TEST_F(JpegColour, ReducedDecodingIsUprightAndConvertedAtTheScaleAsked) {
 TEST_F(JpegColour, AWideGamutProfileIsConvertedToSrgb) {
     for (const char* name : {"adobe.jpg", "large.jpg"}) { // large: over two APP2 markers
         SCOPED_TRACE(name);
-        const QByteArray profile = ReadFile(File(name).replace(".jpg", ".icc"));
+        const QByteArray profile = ReadAll(File(name).replace(".jpg", ".icc"));
         ASSERT_GT(profile.size(), 0);
         const auto jpeg = Decoded(name);
         EXPECT_EQ(jpeg->IccProfile(), profile);
@@ -256,13 +248,13 @@ TEST_F(JpegColour, SrgbOrDamagedProfilesGiveThePixelsOfNoProfile) {
                 ASSERT_EQ(At(jpeg->Image(), x, y), libjpeg[size_t(y * w + x)]) << x << "," << y;
         ExpectStreamedAsDecoded(*jpeg);
     }
-    EXPECT_TRUE(DescribesSrgb(ReadFile(File("pillow-srgb.icc"))));
+    EXPECT_TRUE(DescribesSrgb(ReadAll(File("pillow-srgb.icc"))));
 }
 
 TEST_F(JpegColour, GreyAndCmykPicturesGoThroughTheirProfiles) {
     const auto grey = Decoded("grey.jpg");
     EXPECT_TRUE(grey->Grayscale());
-    const QByteArray greyProfile = ReadFile(File("grey.icc"));
+    const QByteArray greyProfile = ReadAll(File("grey.icc"));
     const plainjpeg::TDecoded greyStored = plainjpeg::Decode(grey->Data(), false);
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
